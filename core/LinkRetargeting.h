@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+#include "core/RunContext.h"
+
+// Re-pointing the links of one document and walking a folder tree. Nothing here
+// catches a ServiceError: it reaches the caller with the service's number and
+// description, and links re-pointed before it stay re-pointed and listed.
+namespace quavelle {
+
+// Opens the file through the document server and re-points, and lists, every
+// link whose drive name contains ctx.OldDrive.
+void ProcessFile(RunContext& ctx, const std::u16string& path);
+
+// ProcessFile for each file of the folder, then ProcessFolder for each subfolder,
+// in the service's order; a folder or file already met in this run is passed over.
+void ProcessFolder(RunContext& ctx, const std::u16string& path);
+
+}  // namespace quavelle
