@@ -21,6 +21,7 @@ struct TargetContext {
   // sub-document's folder inside it ("/d/a.odt" or "/d/a.odt/Object 1").
   std::u16string base;
   // OpenDocument: the package path; references that resolve inside it are parts.
+  // Empty for a flat (single XML file) document, which has no parts.
   std::u16string packagePath;
 };
 
@@ -30,6 +31,8 @@ enum class TargetForm {
   FileUrl,       // file:///C:/Data/a.doc, file:///C:\Data\a.doc, file://srv1/proj/a.doc, file:///\\srv1\proj\a.doc
   RelativePath,  // a.doc, ../Data/a.doc, /Data/a.doc (root of the document's drive)
 };
+// A base is a POSIX path ("/home/u/docs") or a Windows one ("C:\docs", "\\srv\share\docs");
+// relative references are resolved lexically in the base's style, and ".." stops at the root.
 
 struct LinkTarget {
   std::u16string absolutePath;  // full path, Windows form for drive and share paths
