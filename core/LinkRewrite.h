@@ -10,7 +10,7 @@
 namespace quavelle {
 
 // Position of the first occurrence of needle in haystack ignoring case, or npos.
-// An empty needle is found at 0.
+// An empty needle is found at 0. A match never begins or ends inside a surrogate pair.
 std::size_t FindIgnoringCase(std::u16string_view haystack, std::u16string_view needle) noexcept;
 
 // The match test: the current text occurs within the drive name. An empty drive
