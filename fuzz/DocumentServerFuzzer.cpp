@@ -1,0 +1,106 @@
+// Arbitrary bytes as a package file, through the built-in document server.
+// Input: one selector byte, then the file's bytes. The low four bits of the
+// selector pick the file name's extension; the high bit also re-points the
+// first link and reads the rewritten package back.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "services/DocumentServer.h"
+#include "services/ServiceError.h"
+#include "services/Text.h"
+#include "services/docserver/BuiltinDocumentServer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kExtensions[16] = {".docx", ".xlsx", ".pptx", ".odt", ".ods", ".odp",
+                                         ".docm", ".xlsm", ".dotx", ".ott", ".odg", ".potx",
+                                         ".fodt", ".fods", ".zip",  ".txt"};
+constexpr char16_t kNewPath[] = u"D:\\Moved here\\new target.docx";
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "quavelle-fuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+void WriteWhole(const fs::path& path, const std::uint8_t* data, std::size_t size) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) std::abort();
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n <= 0) std::abort();
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  close(fd);
+}
+
+// Lists every link; re-points the first one when asked. True when it re-pointed.
+bool Walk(quavelle::DocumentServer& server, const std::u16string& path, bool repoint) {
+  auto document = server.Open(path);
+  if (document->FullName().empty()) std::abort();
+  auto links = document->LinkedDocuments();
+  if (!links) return false;
+  auto items = links->NewEnum();
+  bool repointed = false;
+  for (auto link = items->Next(); link; link = items->Next()) {
+    const std::u16string target = link->AbsolutePath();
+    if (repoint && !repointed) {
+      link->SetPath(kNewPath);
+      repointed = true;
+    }
+  }
+  return repointed;
+}
+
+bool Lists(quavelle::DocumentServer& server, const std::u16string& path,
+           const std::u16string& wanted) {
+  auto links = server.Open(path)->LinkedDocuments();
+  if (!links) return false;
+  auto items = links->NewEnum();
+  for (auto link = items->Next(); link; link = items->Next())
+    if (link->AbsolutePath() == wanted) return true;
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static ScratchDir scratch;
+  static auto server = quavelle::CreateBuiltinDocumentServer();
+  if (size == 0) return 0;
+  const fs::path file = scratch.path() / (std::string("package") + kExtensions[data[0] & 0x0F]);
+  WriteWhole(file, data + 1, size - 1);
+  const std::u16string path = quavelle::NativePathToText(file.string());
+
+  bool repointed = false;
+  try {
+    repointed = Walk(*server, path, (data[0] & 0x80) != 0);
+  } catch (const quavelle::ServiceError&) {
+    // A file the server refuses is an expected outcome.
+  }
+  // What the server itself wrote must open again and show the new target.
+  if (repointed && !Lists(*server, path, kNewPath)) std::abort();
+  return 0;
+}

@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Writes the seed inputs of the fuzz targets into fuzz/corpus/: small packages
+# of each kind with links in the forms producers write, and reference texts.
+# Each package seed is one selector byte (see DocumentServerFuzzer.cpp) and the
+# package bytes. Entries are mostly stored, so mutations reach the XML.
+set -euo pipefail
+cd "$(dirname "$0")"
+out="$PWD/corpus"
+rm -rf "$out" && mkdir -p "$out/docserver" "$out/linktarget"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+R='http://schemas.openxmlformats.org/officeDocument/2006/relationships'
+P='http://schemas.openxmlformats.org/package/2006/relationships'
+decl='<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+
+# package <seed name> <selector byte, hex> <zip options> <folder>
+package() {
+  local name="$1" selector="$2" opts="$3" dir="$4"
+  find "$dir" -exec touch -d '2024-01-01 00:00:00' {} +
+  (cd "$dir" && if [ -f mimetype ]; then zip -q -X -0 "$work/$name.zip" mimetype; fi &&
+    find . -type f ! -name mimetype | sed 's|^\./||' | LC_ALL=C sort |
+    zip -q -X $opts "$work/$name.zip" -@)
+  { printf "\\x$selector"; cat "$work/$name.zip"; } >"$out/docserver/$name"
+}
+
+# --- word processing, Office Open XML
+d="$work/docx"; mkdir -p "$d/_rels" "$d/word/_rels"
+cat >"$d/[Content_Types].xml" <<EOF
+$decl<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/></Types>
+EOF
+cat >"$d/_rels/.rels" <<EOF
+$decl<Relationships xmlns="$P"><Relationship Id="rId1" Type="$R/officeDocument" Target="word/document.xml"/></Relationships>
+EOF
+cat >"$d/word/document.xml" <<EOF
+$decl<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main" xmlns:r="$R"><w:body><w:p><w:hyperlink r:id="rId2" w:anchor="Sheet1!A1"><w:r><w:t xml:space="preserve">plan </w:t></w:r></w:hyperlink><w:r><w:fldChar w:fldCharType="begin"/></w:r><w:r><w:instrText xml:space="preserve"> INCLUDETEXT "C:\\\\Data\\\\cha</w:instrText></w:r><w:r><w:instrText>pter.docx" </w:instrText></w:r><w:r><w:fldChar w:fldCharType="separate"/></w:r><w:r><w:fldChar w:fldCharType="end"/></w:r></w:p></w:body></w:document>
+EOF
+cat >"$d/word/_rels/document.xml.rels" <<EOF
+$decl<Relationships xmlns="$P"><Relationship Id="rId1" Type="$R/styles" Target="styles.xml"/><Relationship Id="rId2" Type="$R/hyperlink" Target="file:///C:\\Data\\Q1%20plan.xlsx" TargetMode="External"/><Relationship Id="rId3" Type="$R/image" Target="file:///\\\\srv1\\proj\\logo.png" TargetMode="External"/><Relationship Id="rId4" Type="$R/hyperlink" Target="../Data/rel%20doc.docx" TargetMode="External"/><Relationship Id="rId5" Type="$R/hyperlink" Target="https://example.org/" TargetMode="External"/><Relationship Id="rId6" Type="$R/oleObject" Target="file:///C:/old/data.xlsx!Tables!R1C1:R5C5" TargetMode="External"/><Relationship Id="rId7" Type="$R/subDocument" Target="\\\\srv1\\proj\\ch%C3%A4pter.docx" TargetMode="External"/></Relationships>
+EOF
+package word-stored 80 -0 "$d"
+package word-deflated 00 -9 "$d"
+package word-as-template 08 -0 "$d"
+
+# --- spreadsheet, Office Open XML, with a workbook link
+d="$work/xlsx"; mkdir -p "$d/_rels" "$d/xl/_rels" "$d/xl/worksheets/_rels" "$d/xl/externalLinks/_rels"
+cat >"$d/[Content_Types].xml" <<EOF
+$decl<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/></Types>
+EOF
+cat >"$d/_rels/.rels" <<EOF
+$decl<Relationships xmlns="$P"><Relationship Id="rId1" Type="$R/officeDocument" Target="xl/workbook.xml"/></Relationships>
+EOF
+cat >"$d/xl/workbook.xml" <<EOF
+$decl<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="$R"><sheets><sheet name="Sheet1" sheetId="1" r:id="rId1"/></sheets><externalReferences><externalReference r:id="rId2"/></externalReferences></workbook>
+EOF
+cat >"$d/xl/_rels/workbook.xml.rels" <<EOF
+$decl<Relationships xmlns="$P"><Relationship Id="rId1" Type="$R/worksheet" Target="worksheets/sheet1.xml"/><Relationship Id="rId2" Type="$R/externalLink" Target="externalLinks/externalLink1.xml"/></Relationships>
+EOF
+cat >"$d/xl/worksheets/sheet1.xml" <<EOF
+$decl<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="$R"><sheetData><row r="1"><c r="A1"><f>[1]Sheet1!A1*2</f><v>42</v></c></row></sheetData><hyperlinks><hyperlink ref="A2" r:id="rId1" location="Sheet1!A1"/></hyperlinks></worksheet>
+EOF
+cat >"$d/xl/worksheets/_rels/sheet1.xml.rels" <<EOF
+$decl<Relationships xmlns="$P"><Relationship Id="rId1" Type="$R/hyperlink" Target="/contracts/disk/plan.xlsx" TargetMode="External"/></Relationships>
+EOF
+cat >"$d/xl/externalLinks/externalLink1.xml" <<EOF
+$decl<externalLink xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="$R"><externalBook r:id="rId1"><sheetNames><sheetName val="Sheet1"/></sheetNames></externalBook></externalLink>
+EOF
+cat >"$d/xl/externalLinks/_rels/externalLink1.xml.rels" <<EOF
+$decl<Relationships xmlns="$P"><Relationship Id="rId1" Type="$R/externalLinkPath" Target="file:///\\\\srv1\\proj\\budget%202024.xlsx" TargetMode="External"/><Relationship Id="rId2" Type="http://schemas.microsoft.com/office/2006/relationships/xlExternalLinkPath/xlPathMissing" Target="c:\\sourceData.xlsx" TargetMode="External"/></Relationships>
+EOF
+package sheet-stored 81 -0 "$d"
+
+# --- presentation, Office Open XML
+d="$work/pptx"; mkdir -p "$d/_rels" "$d/ppt/slides/_rels"
+cp "$work/docx/[Content_Types].xml" "$d/"
+cat >"$d/_rels/.rels" <<EOF
+$decl<Relationships xmlns="$P"><Relationship Id="rId1" Type="$R/officeDocument" Target="ppt/presentation.xml"/></Relationships>
+EOF
+echo "$decl<p:presentation xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\"/>" >"$d/ppt/presentation.xml"
+echo "$decl<p:sld xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\"/>" >"$d/ppt/slides/slide1.xml"
+cat >"$d/ppt/slides/_rels/slide1.xml.rels" <<EOF
+$decl<Relationships xmlns="$P"><Relationship Id="rId1" Type="$R/hyperlink" Target="file://srv1/proj/deck.pptx" TargetMode="External"/><Relationship Id="rId2" Type="$R/video" Target="file:///C:/Media/intro.mp4" TargetMode="External"/><Relationship Id="rId3" Type="$R/image" Target="../media/image1.png"/></Relationships>
+EOF
+package slides-stored 82 -0 "$d"
+
+# --- text document, OpenDocument, with a sub-document
+d="$work/odt"; mkdir -p "$d/META-INF" "$d/Object 1" "$d/Pictures"
+printf 'application/vnd.oasis.opendocument.text' >"$d/mimetype"
+cat >"$d/META-INF/manifest.xml" <<EOF
+$decl<manifest:manifest xmlns:manifest="urn:oasis:names:tc:opendocument:xmlns:manifest:1.0" manifest:version="1.3"><manifest:file-entry manifest:full-path="/" manifest:media-type="application/vnd.oasis.opendocument.text"/><manifest:file-entry manifest:full-path="content.xml" manifest:media-type="text/xml"/><manifest:file-entry manifest:full-path="Object 1/content.xml" manifest:media-type="text/xml"/><manifest:file-entry manifest:full-path="Pictures/1.png" manifest:media-type="image/png"/></manifest:manifest>
+EOF
+odf='xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:meta="urn:oasis:names:tc:opendocument:xmlns:meta:1.0"'
+cat >"$d/content.xml" <<EOF
+$decl<office:document-content $odf office:version="1.3"><office:body><office:text><text:p><text:a xlink:type="simple" xlink:href="file:///C:/Data/%C3%BCber%20plan.odt">a</text:a><text:a xlink:href="file://srv1/proj/a.odt#Top">b</text:a><text:a xlink:href="../../Data/rel%20doc.odt">c</text:a><text:a xlink:href="#Top">d</text:a><draw:frame><draw:image xlink:href="Pictures/1.png"/></draw:frame><draw:frame><draw:image xlink:href="file:///C:/Data/logo.png"/></draw:frame></text:p><text:section text:name="s"><text:section-source xlink:href="file:///C:/Data/chapter.odt" text:section-name="Intro"/></text:section><draw:frame><draw:object xlink:href="./Object 1"/></draw:frame></office:text></office:body></office:document-content>
+EOF
+cat >"$d/Object 1/content.xml" <<EOF
+$decl<office:document-content $odf><office:body><office:text><text:p><text:a xlink:href="../../../Data/inner.ods">e</text:a></text:p></office:text></office:body></office:document-content>
+EOF
+cat >"$d/meta.xml" <<EOF
+$decl<office:document-meta $odf><office:meta><meta:template xlink:type="simple" xlink:href="file:///C:/Templates/corp.ott" xlink:title="corp"/></office:meta></office:document-meta>
+EOF
+printf '\x89PNG\r\n\x1a\n' >"$d/Pictures/1.png"
+package text-stored 83 -0 "$d"
+package text-deflated 03 -9 "$d"
+
+# --- spreadsheet, OpenDocument, with a workbook link in a formula
+d="$work/ods"; mkdir -p "$d/META-INF"
+printf 'application/vnd.oasis.opendocument.spreadsheet' >"$d/mimetype"
+sed 's/opendocument.text/opendocument.spreadsheet/' "$work/odt/META-INF/manifest.xml" >"$d/META-INF/manifest.xml"
+cat >"$d/content.xml" <<EOF
+$decl<office:document-content $odf office:version="1.3"><office:body><office:spreadsheet><table:table table:name="Sheet1"><table:table-row><table:table-cell table:formula="of:=[&apos;file:///C:/Data/plan.ods&apos;#\$Sheet1.A1]*2"/></table:table-row></table:table><table:table table:name="&apos;file:///C:/Data/plan.ods&apos;#Sheet1"><table:table-source xlink:href="file:///C:/Data/plan.ods" table:table-name="Sheet1"/></table:table></office:spreadsheet></office:body></office:document-content>
+EOF
+package sheet-odf-stored 84 -0 "$d"
+
+# --- flat text document
+cat >"$out/docserver/text-flat" <<EOF
+$(printf '\x8c')$decl<office:document $odf office:mimetype="application/vnd.oasis.opendocument.text"><office:body><office:text><text:p><text:a xlink:href="file:///C:/Data/a.odt">a</text:a><text:a xlink:href="../Data/b.odt">b</text:a></text:p></office:text></office:body></office:document>
+EOF
+
+# --- reference texts: selector byte (syntax, base), then the text
+ref() { printf "\\x$2%s" "$3" >"$out/linktarget/$1"; }
+ref ooxml-drive-backslash 00 'file:///C:\Data\Q1%20plan.xlsx'
+ref ooxml-drive-slash 00 'file:///C:/Data/plan.xlsx#Sheet1'
+ref ooxml-unc-url 01 'file:///\\srv1\proj\a.docx'
+ref ooxml-unc-host 02 'file://srv1/proj/a.docx'
+ref ooxml-plain-drive 00 'c:\sourceData.xlsx'
+ref ooxml-plain-unc 02 '\\srv1\proj\sub\x.xlsx'
+ref ooxml-root 01 '/contracts/disk/plan.xlsx'
+ref ooxml-relative 02 '../Data/rel%20doc.docx'
+ref ooxml-ole-item 00 'file:///C:/old/data.xlsx!Tables!R1C1:R5C5'
+ref ooxml-raw-unicode 03 'file:///D:\微信文件\W%20F.xlsx'
+ref odf-drive 04 'file:///C:/Data/%C3%BCber%20plan.odt'
+ref odf-host 06 'file://srv1/proj/a.odt#Top'
+ref odf-relative 06 '../../Data/rel%20doc.odt'
+ref odf-subdocument 0e '../../../Data/inner.ods'
+ref odf-part 06 'Pictures/1.png'
+ref odf-web 04 'https://example.org/x'
+echo "corpus: $(find "$out" -type f | wc -l) files, $(du -sb "$out" | cut -f1) bytes"

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang, libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs each for a bounded time on a copy of its
+# seed corpus. Any crash, leak, timeout or out-of-memory fails the script.
+# FUZZ_SECONDS sets the time per target (default 60).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+
+seconds="${FUZZ_SECONDS:-60}"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)"
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+for target in docserver linktarget; do
+  echo "== fuzzing $target for ${seconds}s"
+  mkdir -p "$work/$target"
+  cp fuzz/corpus/"$target"/* "$work/$target/"
+  # Findings (crash-*, leak-*, timeout-*, oom-*) go to the work folder and are
+  # printed; libFuzzer's exit status already says whether there were any.
+  if ! (cd "$work" && "$root/build/fuzz/fuzz/${target}_fuzzer" \
+      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+      -print_final_stats=1 "$work/$target"); then
+    for finding in "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-*; do
+      [ -e "$finding" ] || continue
+      echo "-- $finding (base64):"
+      base64 "$finding"
+    done
+    echo "fuzz: $target failed" >&2
+    exit 1
+  fi
+done
+echo "fuzz: no findings"
