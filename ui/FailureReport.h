@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+#include "services/ServiceError.h"
+
+class QWidget;
+
+namespace quavelle {
+
+// Shows a failure to the user at the boundary of an event procedure.
+using FailureReporter = std::function<void(QWidget* owner, const ServiceError& failure)>;
+
+// "Error <number>: <description>".
+QString FailureText(const ServiceError& failure);
+
+// A modal message box over owner (or on its own when owner is null).
+void ShowFailure(QWidget* owner, const ServiceError& failure);
+
+}  // namespace quavelle
