@@ -17,14 +17,20 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "core/LinkRetargeting.h"
+#include "core/ResultsList.h"
+#include "core/RunContext.h"
 #include "services/DocumentServer.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/docserver/BuiltinDocumentServer.h"
+#include "services/filesystem/LocalFileSystem.h"
+#include "services/filesystem/LocalWalkGuard.h"
 
 extern char** environ;
 
@@ -248,21 +254,31 @@ std::set<std::u16string> ListedPaths(DocumentServer& server, const fs::path& pac
   return paths;
 }
 
-// The move under test: drive C: becomes D:, share \\srv1\... becomes \\srv2\...
+// What the move does to a path: drive C: becomes D:, server srv1 becomes srv2.
 std::optional<std::u16string> Moved(const std::u16string& path) {
   if (path.rfind(u"C:", 0) == 0) return u"D:" + path.substr(2);
   if (path.rfind(u"\\\\srv1\\", 0) == 0) return u"\\\\srv2\\" + path.substr(7);
   return std::nullopt;
 }
 
-void RepointAll(DocumentServer& server, const fs::path& package) {
-  auto document = server.Open(NativePathToText(package.string()));
-  auto links = document->LinkedDocuments();
-  ASSERT_TRUE(links) << package;
-  auto items = links->NewEnum();
-  for (auto link = items->Next(); link; link = items->Next()) {
-    if (auto target = Moved(link->AbsolutePath())) link->SetPath(*target);
+class RecordedResults : public ResultsList {
+ public:
+  using Row = std::tuple<std::u16string, std::u16string, std::u16string>;
+  void Clear() override { rows.clear(); }
+  void AppendRow(const std::u16string& oldPath, const std::u16string& newPath,
+                 const std::u16string& containerName) override {
+    rows.insert({oldPath, newPath, containerName});
   }
+  std::set<Row> rows;
+};
+
+// One run of the folder walk over the real local file system.
+void MoveDrive(DocumentServer& server, const fs::path& folder, const std::u16string& oldDrive,
+               const std::u16string& newDrive, ResultsList& results) {
+  auto fileSystem = CreateLocalFileSystem();
+  auto visited = CreateLocalWalkGuard();
+  RunContext ctx{oldDrive, newDrive, server, *fileSystem, results, *visited};
+  ProcessFolder(ctx, NativePathToText(folder.string()));
 }
 
 struct Sample {
@@ -319,13 +335,25 @@ TEST(OfficeSuiteRoundTrip, SuiteReadsTheTargetsTheServerRepointed) {
   auto server = CreateBuiltinDocumentServer();
   for (const Sample& s : samples) {
     SCOPED_TRACE(s.name);
-    const fs::path package = moved / s.name;
-    EXPECT_EQ(ListedPaths(*server, package), s.links);
-    RepointAll(*server, package);
-    std::set<std::u16string> expected;
-    for (const std::u16string& p : s.links) expected.insert(Moved(p).value_or(p));
-    EXPECT_EQ(ListedPaths(*server, package), expected);
+    EXPECT_EQ(ListedPaths(*server, moved / s.name), s.links);
   }
+
+  // The move, as a user runs it: the drive first, then the server's name.
+  RecordedResults results;
+  MoveDrive(*server, moved, u"C:", u"D:", results);
+  MoveDrive(*server, moved, u"\\\\srv1", u"\\\\srv2", results);
+  std::set<RecordedResults::Row> expectedRows;
+  for (const Sample& s : samples) {
+    SCOPED_TRACE(s.name);
+    const std::u16string container = NativePathToText((moved / s.name).string());
+    std::set<std::u16string> expected;
+    for (const std::u16string& p : s.links) {
+      expected.insert(*Moved(p));
+      expectedRows.insert({p, *Moved(p), container});
+    }
+    EXPECT_EQ(ListedPaths(*server, moved / s.name), expected);
+  }
+  EXPECT_EQ(results.rows, expectedRows);
 
   // The suite opens what the server wrote, one start per flat format.
   const fs::path verify = work.path() / "verify";
