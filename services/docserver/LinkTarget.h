@@ -28,7 +28,8 @@ struct TargetContext {
 // The written form a reference was found in, so that a rewrite keeps it.
 enum class TargetForm {
   PlainPath,     // C:\Data\a.doc, \\srv1\proj\a.doc, /home/u/a.odt
-  FileUrl,       // file:///C:/Data/a.doc, file:///C:\Data\a.doc, file://srv1/proj/a.doc, file:///\\srv1\proj\a.doc
+  FileUrl,       // file:///C:/Data/a.doc, file:///C:\Data\a.doc, file://srv1/proj/a.doc,
+                 // file:///\\srv1\proj\a.doc
   RelativePath,  // a.doc, ../Data/a.doc, /Data/a.doc (root of the document's drive)
 };
 // A base is a POSIX path ("/home/u/docs") or a Windows one ("C:\docs", "\\srv\share\docs");
@@ -36,16 +37,15 @@ enum class TargetForm {
 
 struct LinkTarget {
   std::u16string absolutePath;  // full path, Windows form for drive and share paths
-  std::u16string suffix;        // "#Sheet1" or "!Sheet1!R1C1": kept on rewrite, not part of the path
+  std::u16string suffix;  // "#Sheet1" or "!Sheet1!R1C1": kept on rewrite, not part of the path
   TargetForm form = TargetForm::PlainPath;
-  std::u16string stored;        // the reference as found (XML-unescaped)
+  std::u16string stored;  // the reference as found (XML-unescaped)
 };
 
 // Reads a stored reference. nullopt when it names no file outside the package:
 // web and mail addresses and other schemes, fragment-only references, parts of
 // the package itself.
-std::optional<LinkTarget> ParseLinkTarget(std::u16string_view stored,
-                                          const TargetContext& context);
+std::optional<LinkTarget> ParseLinkTarget(std::u16string_view stored, const TargetContext& context);
 
 // The reference to store for newPath, written in the form, separators and
 // escaping that target was found in, with its suffix kept. Gives target.stored
