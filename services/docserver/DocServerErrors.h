@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+
+#include "services/ServiceError.h"
+
+// The numbers the built-in document server fails with.
+//
+// File-system failures reuse the shared numbers:
+//   53  file not found            the document (or a folder on its path) does not exist
+//   61  disk full                 no space or quota left while writing the new package
+//   70  permission denied         the document cannot be read, or the document or its
+//                                 folder cannot be written
+//   75  path/file access error    not a regular file (folder, FIFO, device), or any other
+//                                 I/O failure
+// Package failures use 1001-1009:
+//   1001  not a zip package (empty, foreign data)
+//   1002  an encrypted or legacy binary office file (OLE compound file, not a zip)
+//   1003  damaged package: truncated, inconsistent directory, bad checksum, encrypted
+//         or unsupported entry
+//   1004  a link-bearing part is not well-formed XML
+//   1005  a link-bearing part carries a document type declaration
+//   1006  a part inflates past the size bound (compression bomb)
+//   1007  the document is digitally signed; a change would break the signature
+//   1008  the document changed on disk since it was opened, by someone else
+namespace quavelle::docserver::error_number {
+
+using namespace quavelle::error_number;
+
+inline constexpr std::int32_t kNotAPackage = 1001;
+inline constexpr std::int32_t kEncryptedDocument = 1002;
+inline constexpr std::int32_t kDamagedPackage = 1003;
+inline constexpr std::int32_t kMalformedPart = 1004;
+inline constexpr std::int32_t kDocTypeInPart = 1005;
+inline constexpr std::int32_t kPartTooLarge = 1006;
+inline constexpr std::int32_t kSignedDocument = 1007;
+inline constexpr std::int32_t kDocumentChanged = 1008;
+
+}  // namespace quavelle::docserver::error_number

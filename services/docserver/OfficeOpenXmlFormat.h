@@ -1,0 +1,16 @@
+#pragma once
+
+#include "services/docserver/PackageFormat.h"
+
+namespace quavelle::docserver {
+
+// Office Open XML: every external relationship of every .rels part.
+class OfficeOpenXmlFormat : public PackageFormat {
+ public:
+  bool IsLinkPart(std::string_view entryName) const override;
+  bool IsSignaturePart(std::string_view entryName) const override;
+  void FindLinks(const XmlPart& part, std::string_view entryName,
+                 const std::u16string& documentPath, std::vector<FoundLink>& out) const override;
+};
+
+}  // namespace quavelle::docserver

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "services/docserver/PackageFormat.h"
+
+namespace quavelle::docserver {
+
+// OpenDocument: every xlink:href of the content, styles and meta parts of the
+// document and of its embedded sub-documents that names a file outside it.
+class OpenDocumentFormat : public PackageFormat {
+ public:
+  bool IsLinkPart(std::string_view entryName) const override;
+  bool IsSignaturePart(std::string_view entryName) const override;
+  void FindLinks(const XmlPart& part, std::string_view entryName,
+                 const std::u16string& documentPath, std::vector<FoundLink>& out) const override;
+};
+
+}  // namespace quavelle::docserver

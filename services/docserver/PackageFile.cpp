@@ -1,0 +1,52 @@
+#include "services/docserver/PackageFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "services/Text.h"
+#include "services/docserver/ErrnoError.h"
+
+namespace quavelle::docserver {
+namespace {
+
+FileIdentity IdentityOf(const struct stat& st) {
+  FileIdentity id;
+  id.device = st.st_dev;
+  id.inode = st.st_ino;
+  id.size = static_cast<std::uint64_t>(st.st_size);
+  id.modifiedNs = std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
+  id.mode = st.st_mode & 07777;
+  id.owner = st.st_uid;
+  id.group = st.st_gid;
+  return id;
+}
+
+}  // namespace
+
+PackageFile PackageFile::Open(const std::u16string& path) {
+  // O_NONBLOCK: opening a FIFO with no writer must not wait for one.
+  UniqueFd fd(::open(TextToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd) throw ErrnoError(errno, u"Cannot open", path);
+  return Adopt(std::move(fd), path);
+}
+
+PackageFile PackageFile::Adopt(UniqueFd fd, const std::u16string& path) {
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) throw ErrnoError(errno, u"Cannot read", path);
+  if (!S_ISREG(st.st_mode)) {
+    throw ServiceError(error_number::kPathFileAccessError,
+                       u"Cannot open '" + path + u"': not a regular file");
+  }
+  return PackageFile(std::move(fd), IdentityOf(st));
+}
+
+int StatIdentity(const std::string& nativePath, FileIdentity& out) {
+  struct stat st {};
+  if (::stat(nativePath.c_str(), &st) != 0) return errno;
+  out = IdentityOf(st);
+  return 0;
+}
+
+}  // namespace quavelle::docserver

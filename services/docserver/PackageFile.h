@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "services/docserver/UniqueFd.h"
+
+namespace quavelle::docserver {
+
+// What identifies a file's content on disk, and the attributes a replacement keeps.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  std::uint32_t mode = 0;  // permission bits only
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+
+  bool SameContentAs(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modifiedNs == other.modifiedNs;
+  }
+};
+
+// A regular file opened for reading, without blocking on special files.
+class PackageFile {
+ public:
+  // Throws 53/70/75 naming path; a FIFO, device or folder fails with 75.
+  static PackageFile Open(const std::u16string& path);
+  // Takes over fd, a regular file open for reading.
+  static PackageFile Adopt(UniqueFd fd, const std::u16string& path);
+
+  int fd() const { return fd_.get(); }
+  const FileIdentity& identity() const { return identity_; }
+
+ private:
+  PackageFile(UniqueFd fd, FileIdentity identity) : fd_(std::move(fd)), identity_(identity) {}
+
+  UniqueFd fd_;
+  FileIdentity identity_;
+};
+
+// The identity of the file at nativePath, following symbolic links; errno on failure.
+int StatIdentity(const std::string& nativePath, FileIdentity& out);
+
+}  // namespace quavelle::docserver

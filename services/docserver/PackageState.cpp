@@ -1,0 +1,124 @@
+#include "services/docserver/PackageState.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "services/Text.h"
+#include "services/docserver/AtomicFileReplace.h"
+#include "services/docserver/DocServerErrors.h"
+#include "services/docserver/ErrnoError.h"
+#include "services/docserver/XmlPart.h"
+
+namespace quavelle::docserver {
+namespace {
+
+struct FreeDeleter {
+  void operator()(char* p) const noexcept { std::free(p); }
+};
+
+// The file a symbolic link leads to, so that the link itself stays a link.
+std::string RealPath(const std::u16string& path) {
+  std::unique_ptr<char, FreeDeleter> real(::realpath(TextToNativePath(path).c_str(), nullptr));
+  if (!real) throw ErrnoError(errno, u"Cannot write", path);
+  return real.get();
+}
+
+}  // namespace
+
+PackageState::PackageState(std::u16string path, std::unique_ptr<PackageFormat> format,
+                           ServerOptions options)
+    : path_(std::move(path)), format_(std::move(format)), options_(std::move(options)) {
+  Archive();
+}
+
+ZipArchive& PackageState::Archive() {
+  if (!archive_) {
+    if (!file_) file_ = PackageFile::Open(path_);
+    archive_ = std::make_unique<ZipArchive>(*file_, path_);
+  }
+  return *archive_;
+}
+
+std::size_t PackageState::ListLinks() {
+  if (listed_) return links_.size();
+  ZipArchive& zip = Archive();
+  std::vector<LinkRecord> links;
+  std::vector<FoundLink> found;
+  for (std::uint64_t i = 0, n = zip.EntryCount(); i < n; ++i) {
+    std::string name = zip.EntryName(i);
+    if (!format_->IsLinkPart(name)) continue;
+    XmlPart part(zip.ReadEntry(i, options_.maxPartSize), path_, name);
+    found.clear();
+    format_->FindLinks(part, name, path_, found);
+    for (FoundLink& link : found) links.push_back({i, name, std::move(link)});
+  }
+  links_ = std::move(links);
+  listed_ = true;
+  return links_.size();
+}
+
+std::string PackageState::RewrittenPart(const LinkRecord& record, const std::string& stored) {
+  ZipArchive& zip = Archive();
+  if (record.entryIndex >= zip.EntryCount() ||
+      zip.EntryName(record.entryIndex) != record.entryName) {
+    throw ServiceError(error_number::kDocumentChanged,
+                       u"Cannot change '" + path_ + u"': it changed since it was opened");
+  }
+  XmlPart part(zip.ReadEntry(record.entryIndex, options_.maxPartSize), path_, record.entryName);
+  return part.WithAttributeValue(record.link.elementOrdinal, record.link.attributeName,
+                                 record.link.storedValue, stored);
+}
+
+void PackageState::Repoint(std::size_t index, const std::u16string& newPath) {
+  LinkRecord& record = links_.at(index);
+  FoundLink& link = record.link;
+  const std::u16string formatted = FormatLinkTarget(link.target, newPath, link.context);
+  const std::string stored = ToUtf8(formatted);
+  if (stored == link.storedValue) return;  // already there: the file is not touched
+
+  ZipArchive& zip = Archive();
+  for (std::uint64_t i = 0, n = zip.EntryCount(); i < n; ++i) {
+    if (format_->IsSignaturePart(zip.EntryName(i))) {
+      throw ServiceError(error_number::kSignedDocument,
+                         u"Cannot change '" + path_ +
+                             u"': it is digitally signed and the change would break the signature");
+    }
+  }
+
+  const std::string real = RealPath(path_);
+  FileIdentity now;
+  if (int error = StatIdentity(real, now)) throw ErrnoError(error, u"Cannot write", path_);
+  if (!now.SameContentAs(file_->identity())) {
+    throw ServiceError(error_number::kDocumentChanged,
+                       u"Cannot change '" + path_ + u"': it changed on disk since it was opened");
+  }
+  // A rename replaces a read-only file as readily as any other, so ask first.
+  if (::faccessat(AT_FDCWD, real.c_str(), W_OK, AT_EACCESS) != 0) {
+    throw ErrnoError(errno, u"Cannot write", path_);
+  }
+  if ((now.mode & 0222) == 0) {
+    throw ServiceError(error_number::kPermissionDenied,
+                       u"Cannot write '" + path_ + u"': the file is read-only");
+  }
+
+  const std::string part = RewrittenPart(record, stored);
+  UniqueFd written = ReplaceFileAtomically(real, now, path_, options_.faultHook, [&](int fd) {
+    zip.WriteReplacingEntry(record.entryIndex, part, fd, options_.faultHook);
+  });
+
+  // From here on the package on disk is the one just written.
+  archive_.reset();
+  file_ = PackageFile::Adopt(std::move(written), path_);
+  link.storedValue = stored;
+  if (std::optional<LinkTarget> reparsed = ParseLinkTarget(formatted, link.context)) {
+    link.target = std::move(*reparsed);
+  } else {
+    link.target.absolutePath = newPath;
+    link.target.stored = formatted;
+  }
+}
+
+}  // namespace quavelle::docserver

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace quavelle::docserver {
+
+// The steps of writing a new package, in order; a fault hook may fail any of them.
+enum class ReplaceStep {
+  CreateTemp,  // the temporary file beside the document
+  Write,       // each write of package bytes
+  Sync,        // flushing the temporary file
+  Rename,      // putting it in place of the document
+};
+
+// Returns 0 to let the step run, or an errno value to fail it with.
+using FaultHook = std::function<int(ReplaceStep)>;
+
+struct ServerOptions {
+  // No part is inflated past this many bytes.
+  std::uint64_t maxPartSize = std::uint64_t{256} << 20;
+  FaultHook faultHook;
+};
+
+}  // namespace quavelle::docserver

@@ -1,0 +1,282 @@
+#include "services/docserver/XmlPart.h"
+
+#include <pugixml.hpp>
+
+#include <cstring>
+
+#include "services/Text.h"
+#include "services/docserver/DocServerErrors.h"
+
+namespace quavelle::docserver {
+namespace {
+
+// Keeps the declaration, comments, processing instructions and whitespace-only
+// text; parses a DOCTYPE only to refuse it.
+constexpr unsigned kParseFlags = pugi::parse_full | pugi::parse_ws_pcdata;
+
+constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
+
+std::u16string Where(std::u16string_view documentPath, std::string_view partName) {
+  return u"'" + std::u16string(documentPath) + u"': part '" + FromUtf8(partName) + u"'";
+}
+
+void Parse(pugi::xml_document& doc, const std::string& text, pugi::xml_encoding& encoding,
+           std::u16string_view documentPath, std::string_view partName) {
+  pugi::xml_parse_result result =
+      doc.load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_auto);
+  if (!result) {
+    throw ServiceError(error_number::kMalformedPart,
+                       u"Cannot read " + Where(documentPath, partName) +
+                           u" is not well-formed XML (" +
+                           FromUtf8(std::string_view(result.description())) + u" at byte " +
+                           FromUtf8(std::string_view(std::to_string(result.offset))) + u")");
+  }
+  for (pugi::xml_node node : doc.children()) {
+    if (node.type() == pugi::node_doctype) {
+      throw ServiceError(error_number::kDocTypeInPart, u"Cannot read " +
+                                                           Where(documentPath, partName) +
+                                                           u" carries a document type declaration");
+    }
+  }
+  encoding = result.encoding;
+}
+
+std::string_view Prefix(std::string_view qname) {
+  std::size_t colon = qname.find(':');
+  return colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
+}
+
+std::string_view Local(std::string_view qname) {
+  std::size_t colon = qname.find(':');
+  return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+}
+
+// Walks elements in document order with their in-scope namespace bindings.
+class ElementWalker : public pugi::xml_tree_walker {
+ public:
+  explicit ElementWalker(const std::function<void(const XmlElement&)>& visit) : visit_(visit) {}
+
+  bool for_each(pugi::xml_node& node) override {
+    if (node.type() != pugi::node_element) return true;
+    const std::size_t d = static_cast<std::size_t>(depth());
+    while (!bindings_.empty() && bindings_.back().depth >= d) bindings_.pop_back();
+    for (pugi::xml_attribute a : node.attributes()) {
+      std::string_view name = a.name();
+      if (name == "xmlns") bindings_.push_back({d, "", a.value()});
+      if (name.starts_with("xmlns:")) bindings_.push_back({d, name.substr(6), a.value()});
+    }
+    attributes_.clear();
+    for (pugi::xml_attribute a : node.attributes()) {
+      std::string_view name = a.name();
+      std::string_view prefix = Prefix(name);
+      attributes_.push_back(
+          {name, Local(name), prefix.empty() ? std::string_view() : Resolve(prefix), a.value()});
+    }
+    XmlElement element;
+    element.ordinal = ordinal_++;
+    element.localName = Local(node.name());
+    element.namespaceUri = Resolve(Prefix(node.name()));
+    element.attributes = &attributes_;
+    visit_(element);
+    return true;
+  }
+
+ private:
+  struct Binding {
+    std::size_t depth;
+    std::string_view prefix;
+    std::string_view uri;
+  };
+
+  std::string_view Resolve(std::string_view prefix) const {
+    if (prefix == "xml") return kXmlNamespace;
+    for (auto it = bindings_.rbegin(); it != bindings_.rend(); ++it) {
+      if (it->prefix == prefix) return it->uri;
+    }
+    return {};
+  }
+
+  const std::function<void(const XmlElement&)>& visit_;
+  std::vector<Binding> bindings_;
+  std::vector<XmlAttribute> attributes_;
+  std::size_t ordinal_ = 0;
+};
+
+class ElementFinder : public pugi::xml_tree_walker {
+ public:
+  explicit ElementFinder(std::size_t ordinal) : wanted_(ordinal) {}
+  bool for_each(pugi::xml_node& node) override {
+    if (node.type() != pugi::node_element) return true;
+    if (seen_++ == wanted_) {
+      found = node;
+      return false;
+    }
+    return true;
+  }
+  pugi::xml_node found;
+
+ private:
+  std::size_t wanted_;
+  std::size_t seen_ = 0;
+};
+
+pugi::xml_attribute FindAttribute(pugi::xml_document& doc, std::size_t ordinal,
+                                  std::string_view qualifiedName) {
+  ElementFinder finder(ordinal);
+  doc.traverse(finder);
+  for (pugi::xml_attribute a : finder.found.attributes()) {
+    if (qualifiedName == a.name()) return a;
+  }
+  return {};
+}
+
+std::string EscapeAttribute(std::string_view value, char quote) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += quote == '"' ? "&quot;" : "\"";
+        break;
+      case '\'':
+        out += quote == '\'' ? "&apos;" : "'";
+        break;
+      case '\t':
+        out += "&#9;";
+        break;
+      case '\n':
+        out += "&#10;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The byte range of an attribute's value (between its quotes) in the start tag
+// whose name begins at nameOffset; npos when the text is not as expected.
+std::pair<std::size_t, std::size_t> ValueRange(const std::string& text, std::size_t nameOffset,
+                                               std::string_view elementName,
+                                               std::string_view qualifiedName) {
+  constexpr auto kNone = std::pair{std::string::npos, std::string::npos};
+  if (text.compare(nameOffset, elementName.size(), elementName) != 0) return kNone;
+  std::size_t p = nameOffset + elementName.size();
+  while (p < text.size()) {
+    while (p < text.size() && IsSpace(text[p])) ++p;
+    if (p >= text.size() || text[p] == '>' || text[p] == '/') return kNone;
+    std::size_t nameStart = p;
+    while (p < text.size() && !IsSpace(text[p]) && text[p] != '=') ++p;
+    std::string_view name(text.data() + nameStart, p - nameStart);
+    while (p < text.size() && IsSpace(text[p])) ++p;
+    if (p >= text.size() || text[p] != '=') return kNone;
+    ++p;
+    while (p < text.size() && IsSpace(text[p])) ++p;
+    if (p >= text.size() || (text[p] != '"' && text[p] != '\'')) return kNone;
+    char quote = text[p++];
+    std::size_t end = text.find(quote, p);
+    if (end == std::string::npos) return kNone;
+    if (name == qualifiedName) return {p, end};
+    p = end + 1;
+  }
+  return kNone;
+}
+
+struct StringWriter : pugi::xml_writer {
+  std::string out;
+  void write(const void* data, size_t size) override {
+    out.append(static_cast<const char*>(data), size);
+  }
+};
+
+}  // namespace
+
+struct XmlPart::Impl {
+  std::string text;
+  std::u16string documentPath;
+  std::string partName;
+  pugi::xml_document doc;
+  pugi::xml_encoding encoding = pugi::encoding_auto;
+};
+
+XmlPart::XmlPart(std::string text, std::u16string_view documentPath, std::string_view partName)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->text = std::move(text);
+  impl_->documentPath = documentPath;
+  impl_->partName = partName;
+  Parse(impl_->doc, impl_->text, impl_->encoding, documentPath, partName);
+}
+
+XmlPart::~XmlPart() = default;
+
+void XmlPart::ForEachElement(const std::function<void(const XmlElement&)>& visit) const {
+  ElementWalker walker(visit);
+  impl_->doc.traverse(walker);
+}
+
+std::string XmlPart::WithAttributeValue(std::size_t ordinal, std::string_view qualifiedName,
+                                        std::string_view expected, std::string_view value) const {
+  Impl& m = *impl_;
+  pugi::xml_attribute attribute = FindAttribute(m.doc, ordinal, qualifiedName);
+  if (!attribute || expected != attribute.value()) {
+    throw ServiceError(error_number::kDocumentChanged,
+                       u"Cannot change " + Where(m.documentPath, m.partName) +
+                           u": the link is no longer as it was when the document was opened");
+  }
+
+  std::string result;
+  ElementFinder finder(ordinal);
+  m.doc.traverse(finder);
+  pugi::xml_node element = finder.found;
+  std::ptrdiff_t offset = element.offset_debug();
+  std::pair<std::size_t, std::size_t> range{std::string::npos, std::string::npos};
+  if (m.encoding == pugi::encoding_utf8 && offset >= 0) {
+    range = ValueRange(m.text, static_cast<std::size_t>(offset), element.name(), qualifiedName);
+  }
+  if (range.first != std::string::npos) {
+    // Splice only the value's bytes: every other byte of the part stays.
+    char quote = m.text[range.first - 1];
+    result.reserve(m.text.size() + value.size());
+    result.append(m.text, 0, range.first);
+    result += EscapeAttribute(value, quote);
+    result.append(m.text, range.second, std::string::npos);
+  } else {
+    // Another encoding: an equivalent serialisation of the whole part.
+    pugi::xml_document copy;
+    pugi::xml_encoding encoding;
+    Parse(copy, m.text, encoding, m.documentPath, m.partName);
+    FindAttribute(copy, ordinal, qualifiedName).set_value(std::string(value).c_str());
+    StringWriter writer;
+    unsigned flags = pugi::format_raw | pugi::format_no_declaration;
+    if (encoding != pugi::encoding_utf8) flags |= pugi::format_write_bom;
+    copy.save(writer, "", flags, encoding);
+    result = std::move(writer.out);
+  }
+
+  // The new text must read back with exactly that one value changed.
+  pugi::xml_document check;
+  pugi::xml_encoding checkEncoding;
+  Parse(check, result, checkEncoding, m.documentPath, m.partName);
+  if (value != FindAttribute(check, ordinal, qualifiedName).value()) {
+    throw ServiceError(error_number::kMalformedPart,
+                       u"Cannot change " + Where(m.documentPath, m.partName) +
+                           u": the rewritten part does not read back as written");
+  }
+  return result;
+}
+
+}  // namespace quavelle::docserver

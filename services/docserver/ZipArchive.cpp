@@ -1,0 +1,326 @@
+#include "services/docserver/ZipArchive.h"
+
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "services/Text.h"
+#include "services/docserver/DocServerErrors.h"
+#include "services/docserver/ErrnoError.h"
+#include "services/docserver/PackageFile.h"
+
+namespace quavelle::docserver {
+namespace {
+
+// Reads the package through pread on its descriptor; when writeFd is set,
+// libzip writes the new package there instead of over the original.
+struct FdSource {
+  int readFd = -1;
+  std::uint64_t size = 0;
+  std::uint64_t position = 0;
+  int writeFd = -1;
+  const FaultHook* faultHook = nullptr;
+  zip_error_t error{};
+};
+
+zip_int64_t Fail(FdSource& s, int zipError, int systemError) {
+  zip_error_set(&s.error, zipError, systemError);
+  return -1;
+}
+
+int InjectedFault(const FdSource& s, ReplaceStep step) {
+  return (s.faultHook && *s.faultHook) ? (*s.faultHook)(step) : 0;
+}
+
+zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+  auto& s = *static_cast<FdSource*>(userdata);
+  switch (cmd) {
+    case ZIP_SOURCE_OPEN:
+      s.position = 0;
+      return 0;
+    case ZIP_SOURCE_READ: {
+      std::uint64_t left = s.position < s.size ? s.size - s.position : 0;
+      std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(len, left));
+      std::size_t got = 0;
+      while (got < want) {
+        ssize_t n = ::pread(s.readFd, static_cast<char*>(data) + got, want - got,
+                            static_cast<off_t>(s.position + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Fail(s, ZIP_ER_READ, errno);
+        if (n == 0) break;  // shorter than when opened
+        got += static_cast<std::size_t>(n);
+      }
+      s.position += got;
+      return static_cast<zip_int64_t>(got);
+    }
+    case ZIP_SOURCE_CLOSE:
+      return 0;
+    case ZIP_SOURCE_STAT: {
+      auto* st = static_cast<zip_stat_t*>(data);
+      if (len < sizeof(*st)) return Fail(s, ZIP_ER_INVAL, 0);
+      zip_stat_init(st);
+      st->size = s.size;
+      st->valid |= ZIP_STAT_SIZE;
+      return sizeof(*st);
+    }
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&s.error, data, len);
+    case ZIP_SOURCE_FREE:
+      return 0;  // the state belongs to the archive object
+    case ZIP_SOURCE_SEEK: {
+      zip_int64_t to = zip_source_seek_compute_offset(s.position, s.size, data, len, &s.error);
+      if (to < 0) return -1;
+      s.position = static_cast<std::uint64_t>(to);
+      return 0;
+    }
+    case ZIP_SOURCE_TELL:
+      return static_cast<zip_int64_t>(s.position);
+    case ZIP_SOURCE_ACCEPT_EMPTY:
+      return 0;  // an empty file is not a package
+    case ZIP_SOURCE_BEGIN_WRITE:
+      if (::lseek(s.writeFd, 0, SEEK_SET) < 0) return Fail(s, ZIP_ER_SEEK, errno);
+      return 0;
+    case ZIP_SOURCE_WRITE: {
+      if (int fault = InjectedFault(s, ReplaceStep::Write)) return Fail(s, ZIP_ER_WRITE, fault);
+      std::size_t done = 0;
+      while (done < len) {
+        ssize_t n = ::write(s.writeFd, static_cast<const char*>(data) + done, len - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Fail(s, ZIP_ER_WRITE, errno);
+        done += static_cast<std::size_t>(n);
+      }
+      return static_cast<zip_int64_t>(done);
+    }
+    case ZIP_SOURCE_SEEK_WRITE: {
+      auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, &s.error);
+      if (args == nullptr) return -1;
+      if (::lseek(s.writeFd, args->offset, args->whence) < 0) return Fail(s, ZIP_ER_SEEK, errno);
+      return 0;
+    }
+    case ZIP_SOURCE_TELL_WRITE: {
+      off_t at = ::lseek(s.writeFd, 0, SEEK_CUR);
+      if (at < 0) return Fail(s, ZIP_ER_TELL, errno);
+      return at;
+    }
+    case ZIP_SOURCE_COMMIT_WRITE:
+    case ZIP_SOURCE_ROLLBACK_WRITE:
+      return 0;  // the caller syncs, renames or removes the temporary file
+    case ZIP_SOURCE_REMOVE:
+      return Fail(s, ZIP_ER_INTERNAL, 0);  // never asked: no entry is deleted
+    case ZIP_SOURCE_SUPPORTS:
+      if (s.writeFd < 0) {
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                              ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
+                                              ZIP_SOURCE_ACCEPT_EMPTY, -1);
+      }
+      return zip_source_make_command_bitmap(
+          ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
+          ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
+          ZIP_SOURCE_ACCEPT_EMPTY, ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE,
+          ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE,
+          ZIP_SOURCE_REMOVE, -1);
+    default:
+      return Fail(s, ZIP_ER_OPNOTSUPP, 0);
+  }
+}
+
+std::u16string ZipReason(zip_error_t* error) {
+  return FromUtf8(std::string_view(zip_error_strerror(error)));
+}
+
+bool StartsWithOleSignature(int fd) {
+  static constexpr std::array<unsigned char, 8> kOle = {0xD0, 0xCF, 0x11, 0xE0,
+                                                        0xA1, 0xB1, 0x1A, 0xE1};
+  std::array<unsigned char, 8> head{};
+  ssize_t n = ::pread(fd, head.data(), head.size(), 0);
+  return n == static_cast<ssize_t>(head.size()) && head == kOle;
+}
+
+// The failure for a libzip error while reading or writing the package.
+ServiceError PackageError(zip_error_t* error, std::u16string_view action,
+                          const std::u16string& path) {
+  int zipCode = zip_error_code_zip(error);
+  int systemCode = zip_error_code_system(error);
+  if ((zipCode == ZIP_ER_READ || zipCode == ZIP_ER_WRITE || zipCode == ZIP_ER_SEEK ||
+       zipCode == ZIP_ER_TELL || zipCode == ZIP_ER_OPEN) &&
+      systemCode != 0) {
+    return ErrnoError(systemCode, action, path);
+  }
+  std::int32_t number = error_number::kDamagedPackage;
+  if (zipCode == ZIP_ER_NOZIP) number = error_number::kNotAPackage;
+  if (zipCode == ZIP_ER_MEMORY) number = error_number::kPathFileAccessError;
+  return ServiceError(number, std::u16string(action) + u" '" + path + u"': damaged package (" +
+                                  ZipReason(error) + u")");
+}
+
+struct ArchiveCloser {
+  void operator()(zip_t* za) const noexcept { zip_discard(za); }
+};
+using ArchivePtr = std::unique_ptr<zip_t, ArchiveCloser>;
+
+struct FileCloser {
+  void operator()(zip_file_t* f) const noexcept { zip_fclose(f); }
+};
+
+// Opens an archive over source state s; s must outlive it.
+ArchivePtr OpenArchive(FdSource& s, int flags, zip_error_t* error) {
+  zip_source_t* src = zip_source_function_create(&SourceCallback, &s, error);
+  if (src == nullptr) return nullptr;
+  zip_t* za = zip_open_from_source(src, flags, error);
+  if (za == nullptr) zip_source_free(src);
+  return ArchivePtr(za);
+}
+
+}  // namespace
+
+struct ZipArchive::Impl {
+  const PackageFile& file;
+  std::u16string path;
+  FdSource source;
+  ArchivePtr archive;
+
+  Impl(const PackageFile& f, std::u16string p) : file(f), path(std::move(p)) {}
+  ~Impl() {
+    archive.reset();
+    zip_error_fini(&source.error);
+  }
+};
+
+ZipArchive::ZipArchive(const PackageFile& file, std::u16string documentPath)
+    : impl_(std::make_unique<Impl>(file, std::move(documentPath))) {
+  Impl& m = *impl_;
+  m.source.readFd = file.fd();
+  m.source.size = file.identity().size;
+  zip_error_init(&m.source.error);
+  zip_error_t error;
+  zip_error_init(&error);
+  m.archive = OpenArchive(m.source, ZIP_RDONLY, &error);
+  if (!m.archive) {
+    if (zip_error_code_zip(&error) == ZIP_ER_NOZIP && StartsWithOleSignature(file.fd())) {
+      zip_error_fini(&error);
+      throw ServiceError(
+          error_number::kEncryptedDocument,
+          u"Cannot open '" + m.path + u"': an encrypted or binary office file, not a zip package");
+    }
+    if (zip_error_code_zip(&error) == ZIP_ER_NOZIP) {
+      zip_error_fini(&error);
+      throw ServiceError(error_number::kNotAPackage,
+                         u"Cannot open '" + m.path + u"': not a zip package");
+    }
+    ServiceError failure = PackageError(&error, u"Cannot open", m.path);
+    zip_error_fini(&error);
+    throw failure;
+  }
+  zip_error_fini(&error);
+}
+
+ZipArchive::~ZipArchive() = default;
+
+std::uint64_t ZipArchive::EntryCount() const {
+  zip_int64_t n = zip_get_num_entries(impl_->archive.get(), 0);
+  return n < 0 ? 0 : static_cast<std::uint64_t>(n);
+}
+
+std::string ZipArchive::EntryName(std::uint64_t index) const {
+  const char* name = zip_get_name(impl_->archive.get(), index, ZIP_FL_ENC_RAW);
+  if (name == nullptr) {
+    throw PackageError(zip_get_error(impl_->archive.get()), u"Cannot read", impl_->path);
+  }
+  return name;
+}
+
+std::optional<std::uint64_t> ZipArchive::Find(std::string_view name) const {
+  std::string key(name);
+  zip_int64_t index = zip_name_locate(impl_->archive.get(), key.c_str(), ZIP_FL_ENC_RAW);
+  if (index < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(index);
+}
+
+std::string ZipArchive::ReadEntry(std::uint64_t index, std::uint64_t limit) const {
+  zip_t* za = impl_->archive.get();
+  const std::u16string& path = impl_->path;
+  std::u16string part = FromUtf8(EntryName(index));
+  zip_stat_t st;
+  if (zip_stat_index(za, index, 0, &st) != 0)
+    throw PackageError(zip_get_error(za), u"Cannot read", path);
+  auto tooLarge = [&] {
+    return ServiceError(error_number::kPartTooLarge, u"Cannot read '" + path + u"': part '" + part +
+                                                         u"' inflates past the size limit");
+  };
+  if ((st.valid & ZIP_STAT_SIZE) && st.size > limit) throw tooLarge();
+  if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
+    throw ServiceError(error_number::kDamagedPackage,
+                       u"Cannot read '" + path + u"': part '" + part + u"' is encrypted");
+  }
+  std::unique_ptr<zip_file_t, FileCloser> file(zip_fopen_index(za, index, 0));
+  if (!file) throw PackageError(zip_get_error(za), u"Cannot read", path);
+
+  std::string data;
+  data.reserve(static_cast<std::size_t>(
+      std::min<std::uint64_t>((st.valid & ZIP_STAT_SIZE) ? st.size : 0, limit)));
+  std::array<char, 65536> chunk{};
+  for (;;) {
+    // Ask for one byte past the limit so that a lying directory is caught.
+    std::uint64_t room = limit + 1 - data.size();
+    zip_int64_t n =
+        zip_fread(file.get(), chunk.data(), std::min<std::uint64_t>(room, chunk.size()));
+    if (n < 0) throw PackageError(zip_file_get_error(file.get()), u"Cannot read", path);
+    if (n == 0) break;
+    data.append(chunk.data(), static_cast<std::size_t>(n));
+    if (data.size() > limit) throw tooLarge();
+  }
+  return data;
+}
+
+void ZipArchive::WriteReplacingEntry(std::uint64_t index, std::string_view data, int outFd,
+                                     const FaultHook& faultHook) const {
+  const std::u16string& path = impl_->path;
+  zip_stat_t st;
+  if (zip_stat_index(impl_->archive.get(), index, 0, &st) != 0) {
+    throw PackageError(zip_get_error(impl_->archive.get()), u"Cannot read", path);
+  }
+
+  FdSource source;
+  source.readFd = impl_->file.fd();
+  source.size = impl_->file.identity().size;
+  source.writeFd = outFd;
+  source.faultHook = &faultHook;
+  zip_error_init(&source.error);
+  struct ErrorFini {
+    zip_error_t* e;
+    ~ErrorFini() { zip_error_fini(e); }
+  } finiSource{&source.error};
+
+  zip_error_t error;
+  zip_error_init(&error);
+  ErrorFini finiError{&error};
+  ArchivePtr archive = OpenArchive(source, 0, &error);
+  if (!archive) throw PackageError(&error, u"Cannot read", path);
+  zip_t* za = archive.get();
+
+  zip_source_t* replacement = zip_source_buffer(za, data.data(), data.size(), 0);
+  if (replacement == nullptr) throw PackageError(zip_get_error(za), u"Cannot write", path);
+  if (zip_file_replace(za, index, replacement, 0) != 0) {
+    zip_source_free(replacement);
+    throw PackageError(zip_get_error(za), u"Cannot write", path);
+  }
+  // A stored entry (an OpenDocument mimetype) stays stored.
+  zip_int32_t method = ((st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_STORE)
+                           ? ZIP_CM_STORE
+                           : ZIP_CM_DEFLATE;
+  if (zip_set_file_compression(za, index, method, 0) != 0) {
+    throw PackageError(zip_get_error(za), u"Cannot write", path);
+  }
+  if (zip_close(za) != 0) {
+    ServiceError failure = PackageError(zip_get_error(za), u"Cannot write", path);
+    throw failure;  // archive's deleter discards the half-written state
+  }
+  archive.release();  // zip_close freed it
+}
+
+}  // namespace quavelle::docserver

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "services/docserver/ServerOptions.h"
+
+namespace quavelle::docserver {
+
+class PackageFile;
+
+// A zip package read through an open file, entry by entry, never whole.
+// Failures are ServiceErrors that name the document.
+class ZipArchive {
+ public:
+  // Reads the central directory. file must outlive the archive.
+  ZipArchive(const PackageFile& file, std::u16string documentPath);
+  ~ZipArchive();
+  ZipArchive(const ZipArchive&) = delete;
+  ZipArchive& operator=(const ZipArchive&) = delete;
+
+  std::uint64_t EntryCount() const;
+  // The name as stored, in bytes.
+  std::string EntryName(std::uint64_t index) const;
+  std::optional<std::uint64_t> Find(std::string_view name) const;
+  // The inflated data, refused (1006) once it passes limit bytes, whatever the
+  // directory declares.
+  std::string ReadEntry(std::uint64_t index, std::uint64_t limit) const;
+
+  // Writes the package to outFd with the data of entry index replaced. Every
+  // other entry is copied raw, in the same order, with its header fields.
+  void WriteReplacingEntry(std::uint64_t index, std::string_view data, int outFd,
+                           const FaultHook& faultHook) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quavelle::docserver
