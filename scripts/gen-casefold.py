@@ -8,7 +8,8 @@ Consecutive mappings that share one offset and step 1 (A..Z) or step 2
 (alternating capital/small pairs) are packed into one range, so the table stays
 small and a lookup is one binary search.
 
-Usage: scripts/gen-casefold.py [CaseFolding.txt] > services/CaseFold.cpp
+Usage (scripts/install-deps.sh casefold installs the data):
+  scripts/gen-casefold.py [CaseFolding.txt] > services/CaseFold.cpp
 """
 
 import re
