@@ -50,7 +50,7 @@ void ProcessFolder(RunContext& ctx, const std::u16string& path) {
     const std::unique_ptr<Enumerator<File>> each = Require(files).NewEnum();
     while (const std::unique_ptr<File> file = Require(each).Next()) {
       const std::u16string filePath = file->Path();
-      // A document reached twice through links would be re-pointed and listed twice.
+      // A file reached again through a folder or hard link would be re-pointed and listed twice.
       if (ctx.visited.FirstVisit(filePath)) ProcessFile(ctx, filePath);
     }
   }
