@@ -1,0 +1,156 @@
+#include "PackageFixture.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+namespace quavelle::docserver::testing {
+
+TempFolder::TempFolder() {
+  std::string pattern = (fs::temp_directory_path() / "quavelle-docserver-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  // Folders a test made read-only must be writable again to be emptied.
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  for (auto it = fs::recursive_directory_iterator(path_, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+  }
+  fs::remove_all(path_, ignored);
+}
+
+void WritePackage(const fs::path& file, const std::vector<Entry>& entries) {
+  int error = 0;
+  zip_t* za = zip_open(file.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  ASSERT_NE(za, nullptr) << "zip_open " << error;
+  for (const Entry& entry : entries) {
+    zip_source_t* src = zip_source_buffer(za, entry.data.data(), entry.data.size(), 0);
+    ASSERT_NE(src, nullptr);
+    zip_int64_t index = zip_file_add(za, entry.name.c_str(), src, ZIP_FL_ENC_UTF_8);
+    ASSERT_GE(index, 0) << zip_strerror(za);
+    ASSERT_EQ(zip_set_file_compression(za, static_cast<zip_uint64_t>(index),
+                                       entry.stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 9),
+              0);
+  }
+  ASSERT_EQ(zip_close(za), 0) << zip_strerror(za);
+}
+
+std::vector<RawEntry> ReadRawEntries(const fs::path& file) {
+  std::vector<RawEntry> out;
+  int error = 0;
+  zip_t* za = zip_open(file.c_str(), ZIP_RDONLY, &error);
+  EXPECT_NE(za, nullptr) << "zip_open " << error;
+  if (za == nullptr) return out;
+  for (zip_int64_t i = 0, n = zip_get_num_entries(za, 0); i < n; ++i) {
+    zip_stat_t st;
+    zip_stat_index(za, static_cast<zip_uint64_t>(i), 0, &st);
+    RawEntry entry{st.name, static_cast<std::int32_t>(st.comp_method), {}};
+    zip_file_t* f = zip_fopen_index(za, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED);
+    EXPECT_NE(f, nullptr);
+    char buffer[4096];
+    zip_int64_t got;
+    while (f != nullptr && (got = zip_fread(f, buffer, sizeof buffer)) > 0) {
+      entry.compressed.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (f != nullptr) zip_fclose(f);
+    out.push_back(std::move(entry));
+  }
+  zip_discard(za);
+  return out;
+}
+
+std::string ReadEntry(const fs::path& file, const std::string& name) {
+  std::string data;
+  int error = 0;
+  zip_t* za = zip_open(file.c_str(), ZIP_RDONLY, &error);
+  EXPECT_NE(za, nullptr) << "zip_open " << error;
+  if (za == nullptr) return data;
+  zip_file_t* f = zip_fopen(za, name.c_str(), 0);
+  EXPECT_NE(f, nullptr) << name;
+  char buffer[4096];
+  zip_int64_t got;
+  while (f != nullptr && (got = zip_fread(f, buffer, sizeof buffer)) > 0) {
+    data.append(buffer, static_cast<std::size_t>(got));
+  }
+  if (f != nullptr) zip_fclose(f);
+  zip_discard(za);
+  return data;
+}
+
+std::string ReadBytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const fs::path& file, const std::string& bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::vector<std::string> FolderListing(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& item : fs::directory_iterator(folder)) names.push_back(item.path().filename());
+  std::ranges::sort(names);
+  return names;
+}
+
+std::string Rels(const std::string& relationships) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+         "<Relationships "
+         "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+         relationships + "</Relationships>";
+}
+
+std::string OdfContent(const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<office:document-content "
+         "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+         "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+         "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
+         "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
+         "xmlns:meta=\"urn:oasis:names:tc:opendocument:xmlns:meta:1.0\" "
+         "xmlns:xlink=\"http://www.w3.org/1999/xlink\" office:version=\"1.3\">"
+         "<office:body><office:text>" +
+         body + "</office:text></office:body></office:document-content>";
+}
+
+std::vector<Entry> DocxWith(std::vector<Entry> extra) {
+  std::vector<Entry> entries = {
+      {"[Content_Types].xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types "
+       "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"/>"},
+      {"_rels/.rels",
+       Rels("<Relationship Id=\"rId1\" "
+            "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+            "officeDocument\" Target=\"word/document.xml\"/>")},
+      {"word/document.xml",
+       "<w:document xmlns:w=\"urn:w\"><w:body><w:p><w:r><w:t "
+       "xml:space=\"preserve\"> </w:t></w:r></w:p></w:body></w:document>"},
+  };
+  for (Entry& e : extra) entries.push_back(std::move(e));
+  return entries;
+}
+
+std::vector<Entry> OdtWith(std::vector<Entry> extra) {
+  std::vector<Entry> entries = {
+      {"mimetype", "application/vnd.oasis.opendocument.text", true},
+      {"META-INF/manifest.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><manifest:manifest "
+       "xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\"/>"},
+  };
+  for (Entry& e : extra) entries.push_back(std::move(e));
+  return entries;
+}
+
+}  // namespace quavelle::docserver::testing
