@@ -1,0 +1,187 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "DocumentCalls.h"
+#include "PackageFixture.h"
+#include "services/docserver/BuiltinDocumentServer.h"
+
+namespace quavelle::docserver::testing {
+namespace {
+
+constexpr const char* kHyperlink =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink";
+
+std::string External(const std::string& id, const std::string& target) {
+  return "<Relationship Id=\"" + id + "\" Type=\"" + kHyperlink + "\" Target=\"" + target +
+         "\" TargetMode=\"External\"/>";
+}
+
+// A Word package with two links in the document's rels and one in a footer's.
+struct WordDocument {
+  TempFolder folder;
+  fs::path file = folder / "letter.docx";
+  std::string documentRels =
+      Rels(External("rId1", "file:///C:\\Data\\plan%20a.xlsx") +
+           "<Relationship Id=\"rId2\" Type=\"x\" Target=\"media/image1.png\"/>\r\n  " +
+           External("rId3", "file:///C:/old/data.xlsx!Tables!R1C1:R5C5"));
+  std::string footerRels = Rels(External("rId1", "C:\\Data\\footer.docx"));
+
+  WordDocument() {
+    WritePackage(file, DocxWith({{"word/_rels/document.xml.rels", documentRels},
+                                 {"word/media/image1.png", std::string(3000, '\x7f')},
+                                 {"word/_rels/footer1.xml.rels", footerRels}}));
+  }
+};
+
+struct Stat {
+  ino_t inode;
+  timespec modified;
+  mode_t mode;
+  uid_t owner;
+};
+
+Stat StatOf(const fs::path& file) {
+  struct stat st {};
+  EXPECT_EQ(::stat(file.c_str(), &st), 0);
+  return {st.st_ino, st.st_mtim, st.st_mode & 07777, st.st_uid};
+}
+
+TEST(Rewrite, ChangesOnlyThatLinkAndKeepsItsFormAndItem) {
+  WordDocument word;
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(word.file.string()));
+  LinkAt(*document, 1)->SetPath(u"D:\\New Data\\data.xlsx");
+
+  EXPECT_EQ(LinkPaths(*server, word.file.string()),
+            (std::vector<std::u16string>{u"C:\\Data\\plan a.xlsx", u"D:\\New Data\\data.xlsx",
+                                         u"C:\\Data\\footer.docx"}));
+  // Every byte of the part but the value itself is as it was.
+  const std::string before = word.documentRels;
+  const std::string after = ReadEntry(word.file, "word/_rels/document.xml.rels");
+  const std::string old = "file:///C:/old/data.xlsx!Tables!R1C1:R5C5";
+  std::size_t at = before.find(old);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(after.substr(0, at), before.substr(0, at));
+  std::size_t tail = before.size() - at - old.size();
+  EXPECT_EQ(after.substr(after.size() - tail), before.substr(at + old.size()));
+  std::string value = after.substr(at, after.size() - tail - at);
+  EXPECT_TRUE(value.starts_with("file:///D:")) << value;
+  EXPECT_TRUE(value.ends_with("data.xlsx!Tables!R1C1:R5C5")) << value;
+}
+
+TEST(Rewrite, EscapesMarkupCharactersOfTheNewPath) {
+  WordDocument word;
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(word.file.string()));
+  const std::u16string odd = u"D:\\R&D \"Q1\" <draft>\\plan's.xlsx";
+  LinkAt(*document, 2)->SetPath(odd);
+
+  EXPECT_EQ(LinkPaths(*server, word.file.string()).at(2), odd);
+  const std::string part = ReadEntry(word.file, "word/_rels/footer1.xml.rels");
+  EXPECT_EQ(part.find("R&D"), std::string::npos) << part;
+  EXPECT_EQ(part.find("<draft>"), std::string::npos) << part;
+}
+
+TEST(Rewrite, CopiesEveryOtherEntryRawInTheSameOrder) {
+  TempFolder folder;
+  fs::path file = folder / "text.odt";
+  std::string picture(5000, '\0');
+  for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<char>(i * 7 % 251);
+  WritePackage(file, OdtWith({{"content.xml", OdfContent("<text:a xlink:href=\"file:///C:/"
+                                                         "Data/a.ods\">a</text:a>")},
+                              {"Pictures/1.png", picture, true},
+                              {"styles.xml", OdfContent("")}}));
+  std::vector<RawEntry> before = ReadRawEntries(file);
+
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(file.string()));
+  LinkAt(*document, 0)->SetPath(u"E:\\Data\\a.ods");
+
+  std::vector<RawEntry> after = ReadRawEntries(file);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_EQ(after[0].name, "mimetype");
+  EXPECT_EQ(after[0].method, 0) << "mimetype must stay stored";
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    EXPECT_EQ(after[i].name, before[i].name);
+    if (before[i].name == "content.xml") {
+      EXPECT_NE(after[i].compressed, before[i].compressed);
+    } else {
+      EXPECT_EQ(after[i], before[i]) << before[i].name;
+    }
+  }
+  EXPECT_EQ(LinkPaths(*server, file.string()), std::vector<std::u16string>{u"E:\\Data\\a.ods"});
+}
+
+TEST(Rewrite, LaterChangesBuildOnEarlierOnesInOneAndSeveralParts) {
+  WordDocument word;
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(word.file.string()));
+  std::unique_ptr<LinkedDocument> first = LinkAt(*document, 0);
+  std::unique_ptr<LinkedDocument> second = LinkAt(*document, 1);
+  std::unique_ptr<LinkedDocument> footer = LinkAt(*document, 2);
+  first->SetPath(u"D:\\Data\\plan a.xlsx");
+  second->SetPath(u"D:\\old\\data.xlsx");
+  footer->SetPath(u"D:\\Data\\footer.docx");
+  first->SetPath(u"E:\\Data\\plan a.xlsx");
+
+  EXPECT_EQ(first->AbsolutePath(), u"E:\\Data\\plan a.xlsx");
+  EXPECT_EQ(LinkPaths(*document),
+            (std::vector<std::u16string>{u"E:\\Data\\plan a.xlsx", u"D:\\old\\data.xlsx",
+                                         u"D:\\Data\\footer.docx"}));
+  EXPECT_EQ(LinkPaths(*server, word.file.string()), LinkPaths(*document));
+  EXPECT_EQ(document->FullName(), U16(word.file.string()));
+}
+
+TEST(Rewrite, ToTheSamePathLeavesTheFileUntouched) {
+  WordDocument word;
+  Stat before = StatOf(word.file);
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(word.file.string()));
+  LinkAt(*document, 0)->SetPath(u"C:\\Data\\plan a.xlsx");
+  Stat after = StatOf(word.file);
+  EXPECT_EQ(after.inode, before.inode);
+  EXPECT_EQ(after.modified.tv_sec, before.modified.tv_sec);
+  EXPECT_EQ(after.modified.tv_nsec, before.modified.tv_nsec);
+}
+
+TEST(Rewrite, KeepsPermissionBitsAndOwner) {
+  WordDocument word;
+  fs::permissions(word.file, fs::perms(0640));
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(word.file.c_str(), 65534, 65534), 0);
+  }
+  Stat before = StatOf(word.file);
+
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(word.file.string()));
+  LinkAt(*document, 0)->SetPath(u"D:\\Data\\plan a.xlsx");
+
+  Stat after = StatOf(word.file);
+  EXPECT_NE(after.inode, before.inode) << "replaced by a new file";
+  EXPECT_EQ(after.mode, 0640u);
+  if (root) {
+    EXPECT_EQ(after.owner, 65534u);
+  }
+  EXPECT_EQ(FolderListing(word.folder.path()), std::vector<std::string>{"letter.docx"});
+}
+
+TEST(Rewrite, UpdatesTheTargetOfASymbolicLinkAndKeepsTheLink) {
+  WordDocument word;
+  fs::path alias = word.folder / "alias.docx";
+  fs::create_symlink("letter.docx", alias);
+
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(alias.string()));
+  LinkAt(*document, 0)->SetPath(u"D:\\Data\\plan a.xlsx");
+
+  EXPECT_TRUE(fs::is_symlink(alias));
+  EXPECT_EQ(fs::read_symlink(alias), "letter.docx");
+  EXPECT_EQ(LinkPaths(*server, word.file.string()).at(0), u"D:\\Data\\plan a.xlsx");
+  EXPECT_EQ(document->FullName(), U16(alias.string()));
+}
+
+}  // namespace
+}  // namespace quavelle::docserver::testing
