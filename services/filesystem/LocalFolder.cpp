@@ -5,10 +5,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
-#include "services/Text.h"
 #include "services/filesystem/ErrnoError.h"
+#include "services/filesystem/NativeText.h"
 
 namespace quavelle {
 namespace {
@@ -73,39 +74,65 @@ bool IsWanted(const DirectoryStream& dir, const dirent& entry, Wanted wanted) {
   }
 }
 
+// Holds its folder's text shared with its siblings and its own name as read, so
+// that handing out a file copies no path; Path() joins the two.
 class LocalFile final : public File {
  public:
-  explicit LocalFile(std::string nativePath) : nativePath_(std::move(nativePath)) {}
-  std::u16string Path() override { return NativePathToText(nativePath_); }
+  LocalFile(std::shared_ptr<const std::u16string> folderPrefix, std::string_view name)
+      : folderPrefix_(std::move(folderPrefix)), name_(name) {}
+
+  std::u16string Path() override {
+    std::u16string path;
+    path.reserve(folderPrefix_->size() + name_.size());
+    path += *folderPrefix_;
+    AppendNativeAsText(path, name_);
+    return path;
+  }
 
  private:
-  std::string nativePath_;
+  std::shared_ptr<const std::u16string> folderPrefix_;
+  std::string name_;
 };
 
 template <class T>
-std::unique_ptr<T> MakeChild(std::string nativePath);
+class ChildEnumerator;
 
 template <>
-std::unique_ptr<File> MakeChild<File>(std::string nativePath) {
-  return std::make_unique<LocalFile>(std::move(nativePath));
-}
-
-template <>
-std::unique_ptr<Folder> MakeChild<Folder>(std::string nativePath) {
-  return MakeLocalFolder(std::move(nativePath));
-}
-
-template <class T>
-class ChildEnumerator final : public Enumerator<T> {
+class ChildEnumerator<File> final : public Enumerator<File> {
  public:
-  ChildEnumerator(const std::string& folderPath, Wanted wanted)
-      : dir_(folderPath),
-        prefix_(folderPath == "/" ? folderPath : folderPath + '/'),
-        wanted_(wanted) {}
+  explicit ChildEnumerator(const std::string& folderPath)
+      : dir_(folderPath), prefix_(std::make_shared<const std::u16string>(TextPrefix(folderPath))) {}
 
-  std::unique_ptr<T> Next() override {
+  std::unique_ptr<File> Next() override {
     while (const dirent* entry = dir_.Read()) {
-      if (IsWanted(dir_, *entry, wanted_)) return MakeChild<T>(prefix_ + entry->d_name);
+      if (IsWanted(dir_, *entry, Wanted::kFiles)) {
+        return std::make_unique<LocalFile>(prefix_, entry->d_name);
+      }
+    }
+    return nullptr;
+  }
+
+ private:
+  static std::u16string TextPrefix(const std::string& folderPath) {
+    std::u16string prefix;
+    AppendNativeAsText(prefix, folderPath);
+    if (prefix != u"/") prefix += u'/';
+    return prefix;
+  }
+
+  DirectoryStream dir_;
+  std::shared_ptr<const std::u16string> prefix_;
+};
+
+template <>
+class ChildEnumerator<Folder> final : public Enumerator<Folder> {
+ public:
+  explicit ChildEnumerator(const std::string& folderPath)
+      : dir_(folderPath), prefix_(folderPath == "/" ? folderPath : folderPath + '/') {}
+
+  std::unique_ptr<Folder> Next() override {
+    while (const dirent* entry = dir_.Read()) {
+      if (IsWanted(dir_, *entry, Wanted::kFolders)) return MakeLocalFolder(prefix_ + entry->d_name);
     }
     return nullptr;
   }
@@ -113,22 +140,19 @@ class ChildEnumerator final : public Enumerator<T> {
  private:
   DirectoryStream dir_;
   std::string prefix_;
-  Wanted wanted_;
 };
 
 template <class T>
 class Children final : public Collection<T> {
  public:
-  Children(std::string folderPath, Wanted wanted)
-      : folderPath_(std::move(folderPath)), wanted_(wanted) {}
+  explicit Children(std::string folderPath) : folderPath_(std::move(folderPath)) {}
 
   std::unique_ptr<Enumerator<T>> NewEnum() override {
-    return std::make_unique<ChildEnumerator<T>>(folderPath_, wanted_);
+    return std::make_unique<ChildEnumerator<T>>(folderPath_);
   }
 
  private:
   std::string folderPath_;
-  Wanted wanted_;
 };
 
 class LocalFolder final : public Folder {
@@ -136,12 +160,16 @@ class LocalFolder final : public Folder {
   explicit LocalFolder(std::string nativePath) : nativePath_(std::move(nativePath)) {}
 
   std::unique_ptr<Collection<File>> Files() override {
-    return std::make_unique<Children<File>>(nativePath_, Wanted::kFiles);
+    return std::make_unique<Children<File>>(nativePath_);
   }
   std::unique_ptr<Collection<Folder>> subfolders() override {
-    return std::make_unique<Children<Folder>>(nativePath_, Wanted::kFolders);
+    return std::make_unique<Children<Folder>>(nativePath_);
   }
-  std::u16string Path() override { return NativePathToText(nativePath_); }
+  std::u16string Path() override {
+    std::u16string path;
+    AppendNativeAsText(path, nativePath_);
+    return path;
+  }
 
  private:
   std::string nativePath_;

@@ -1,42 +1,79 @@
 #include "services/filesystem/LocalWalkGuard.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstddef>
-#include <functional>
 #include <string>
-#include <unordered_set>
+#include <string_view>
 
-#include "services/Text.h"
+#include "services/filesystem/IdentitySet.h"
+#include "services/filesystem/NativeText.h"
 
 namespace quavelle {
 namespace {
 
-struct Identity {
-  dev_t device;
-  ino_t inode;
-  bool operator==(const Identity&) const = default;
-};
+#ifdef O_PATH
+constexpr int kFolderHandleFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderHandleFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
 
-struct IdentityHash {
-  std::size_t operator()(const Identity& id) const noexcept {
-    const std::size_t h = std::hash<ino_t>{}(id.inode);
-    return h ^ (std::hash<dev_t>{}(id.device) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
+class FolderHandle {
+ public:
+  FolderHandle() = default;
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+  ~FolderHandle() { Close(); }
+
+  void Open(const std::string& path) {
+    Close();
+    fd_ = ::open(path.c_str(), kFolderHandleFlags);
   }
+  bool IsOpen() const { return fd_ >= 0; }
+  int get() const { return fd_; }
+
+ private:
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd_ = -1;
 };
 
 class LocalWalkGuard final : public WalkGuard {
  public:
   bool FirstVisit(const std::u16string& path) override {
-    const std::string native = TextToNativePath(path);
+    AssignTextAsNative(native_, path);
     struct stat st {};
     // Unreadable identities count as new: the service then reports the real failure.
-    if (native.find('\0') != std::string::npos || ::stat(native.c_str(), &st) != 0) return true;
-    return seen_.insert(Identity{st.st_dev, st.st_ino}).second;
+    if (!StatFollowingLinks(st)) return true;
+    return seen_.Insert(st.st_dev, st.st_ino);
   }
 
  private:
-  std::unordered_set<Identity, IdentityHash> seen_;
+  bool StatFollowingLinks(struct stat& st) {
+    // A NUL would cut the name short and identify something else.
+    if (native_.find('\0') != std::string::npos) return false;
+    // Most calls name entries of the folder named by the call before: a handle
+    // on it spares the kernel the walk down the whole path each time.
+    const std::size_t slash = native_.rfind('/');
+    if (slash != std::string::npos && slash > 0 && slash + 1 < native_.size()) {
+      const std::string_view parent(native_.data(), slash);
+      if (parent != parentPath_) {
+        parentPath_.assign(parent);
+        parent_.Open(parentPath_);
+      }
+      if (parent_.IsOpen())
+        return ::fstatat(parent_.get(), native_.c_str() + slash + 1, &st, 0) == 0;
+    }
+    return ::stat(native_.c_str(), &st) == 0;
+  }
+
+  IdentitySet seen_;
+  std::string native_;  // reused, as is the parent's path
+  std::string parentPath_;
+  FolderHandle parent_;
 };
 
 }  // namespace
