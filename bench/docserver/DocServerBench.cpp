@@ -1,0 +1,333 @@
+// Speed and memory of the built-in document server, each against a baseline
+// measured in the same run: walking many packages against cat of the same
+// files, one re-pointing of a large package against cp (and cp with sync),
+// and the peak memory of a process that does only that re-pointing.
+//
+//   docserver_bench [--work DIR] [--files N] [--image-mb M] [--trials T]
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/docserver/BenchPackages.h"
+#include "core/LinkRetargeting.h"
+#include "core/ResultsList.h"
+#include "core/RunContext.h"
+#include "services/DocumentServer.h"
+#include "services/ServiceError.h"
+#include "services/Text.h"
+#include "services/docserver/BuiltinDocumentServer.h"
+#include "services/filesystem/LocalFileSystem.h"
+#include "services/filesystem/LocalWalkGuard.h"
+
+extern char** environ;
+
+namespace quavelle::bench {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kWalkGoal = 1.0;
+constexpr double kSetPathGoal = 1.3;
+constexpr double kPeakGoalMb = 64.0;
+constexpr char kBigLink[] = "file:///C:/Data/budget%202024.xlsx";
+
+struct Options {
+  fs::path work = "dsbench-data";
+  int files = 2000;
+  int imageMb = 100;
+  int trials = 3;
+};
+
+double Seconds(const std::function<void()>& work) {
+  const auto start = Clock::now();
+  work();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct ChildResult {
+  int status = 0;
+  long peakKb = 0;  // the child's own peak resident set
+};
+
+ChildResult Spawn(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    throw std::runtime_error("cannot start " + args[0]);
+  ChildResult result;
+  rusage usage{};
+  if (wait4(pid, &result.status, 0, &usage) < 0) throw std::runtime_error("wait4 failed");
+  result.peakKb = usage.ru_maxrss;
+  if (!WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0)
+    throw std::runtime_error(args[0] + " failed, status " + std::to_string(result.status));
+  return result;
+}
+
+// Peak resident set of a command, in KiB. Measured by a fresh copy of this
+// program that starts it, because a child's peak includes what its parent had
+// resident when it forked.
+long PeakKb(const fs::path& work, const std::vector<std::string>& command) {
+  const fs::path report = work / "peak.txt";
+  std::vector<std::string> args = {fs::read_symlink("/proc/self/exe").string(), "--peak-of",
+                                   report.string()};
+  args.insert(args.end(), command.begin(), command.end());
+  Spawn(args);
+  long kb = 0;
+  std::ifstream(report) >> kb;
+  fs::remove(report);
+  if (kb <= 0) throw std::runtime_error("no peak memory reported for " + command[0]);
+  return kb;
+}
+
+int PeakOf(const std::string& report, const std::vector<std::string>& command) {
+  const ChildResult result = Spawn(command);
+  std::ofstream(report) << result.peakKb << "\n";
+  return 0;
+}
+
+double Best(int trials, const std::function<double()>& once) {
+  double best = once();
+  for (int i = 1; i < trials; ++i) best = std::min(best, once());
+  return best;
+}
+
+void Report(const std::string& what, double measured, const std::string& baselineName,
+            double baseline, double goal) {
+  std::printf("%s: %.1f ms, %s %.1f ms, goal <= %.1fx: ratio %.2fx\n", what.c_str(), measured * 1e3,
+              baselineName.c_str(), baseline * 1e3, goal, measured / baseline);
+}
+
+// --- the packages
+
+std::vector<fs::path> MakeTree(const Options& options) {
+  const fs::path tree = options.work / "tree";
+  const fs::path marker = tree / (".complete-" + std::to_string(options.files));
+  std::vector<fs::path> files;
+  const int perFolder = 100;
+  for (int i = 0; i < options.files; ++i) {
+    const bool openDocument = i % 2 == 1;
+    files.push_back(tree / ("folder" + std::to_string(i / perFolder)) /
+                    ("report" + std::to_string(i) + (openDocument ? ".odt" : ".docx")));
+  }
+  if (fs::exists(marker)) return files;
+
+  std::printf("writing %d packages under %s ...\n", options.files, tree.c_str());
+  fs::remove_all(tree);
+  std::mt19937_64 random(42);
+  std::uniform_int_distribution<std::size_t> size(20 * 1024, 100 * 1024);
+  for (int i = 0; i < options.files; ++i) {
+    const bool openDocument = i % 2 == 1;
+    const std::string n = std::to_string(i);
+    // Links elsewhere, none on the drive the walk looks for.
+    std::vector<std::string> links =
+        openDocument ? std::vector<std::string>{"file:///E:/Archive/Report%20" + n + ".xlsx",
+                                                "file://archive/share/notes" + n + ".odt",
+                                                "../Shared/ref" + n + ".odt"}
+                     : std::vector<std::string>{"file:///E:\\Archive\\Report%20" + n + ".xlsx",
+                                                "file:///\\\\archive\\share\\notes" + n + ".docx",
+                                                "../Shared/ref" + n + ".docx"};
+    fs::create_directories(files[static_cast<std::size_t>(i)].parent_path());
+    WritePackage(files[static_cast<std::size_t>(i)],
+                 WordProcessingPackage(openDocument, size(random), links, random));
+  }
+  std::ofstream(marker) << "done\n";
+  return files;
+}
+
+fs::path MakeBigPackage(const Options& options) {
+  const fs::path big = options.work / "images.docx";
+  const std::size_t imageBytes = 2u << 20;
+  const std::size_t count = static_cast<std::size_t>(options.imageMb) / 2;
+  if (fs::exists(big) && fs::file_size(big) > count * imageBytes) return big;
+  std::printf("writing %zu MiB package %s ...\n", count * 2, big.c_str());
+  std::mt19937_64 random(7);
+  WritePackage(big, ImagePackage(count, imageBytes, kBigLink, random));
+  return big;
+}
+
+std::uintmax_t TotalBytes(const std::vector<fs::path>& files) {
+  std::uintmax_t total = 0;
+  for (const fs::path& f : files) total += fs::file_size(f);
+  return total;
+}
+
+// --- what is measured
+
+std::size_t ListAll(DocumentServer& server, const std::vector<fs::path>& files) {
+  std::size_t links = 0;
+  for (const fs::path& file : files) {
+    auto document = server.Open(NativePathToText(file.string()));
+    auto linked = document->LinkedDocuments();
+    if (!linked) continue;
+    auto items = linked->NewEnum();
+    for (auto link = items->Next(); link; link = items->Next()) {
+      if (!link->AbsolutePath().empty()) ++links;
+    }
+  }
+  return links;
+}
+
+class CountedResults : public ResultsList {
+ public:
+  void Clear() override { rows = 0; }
+  void AppendRow(const std::u16string&, const std::u16string&, const std::u16string&) override {
+    ++rows;
+  }
+  std::size_t rows = 0;
+};
+
+std::size_t WalkFolder(DocumentServer& server, const fs::path& tree) {
+  auto fileSystem = CreateLocalFileSystem();
+  auto visited = CreateLocalWalkGuard();
+  CountedResults results;
+  RunContext ctx{u"Q:", u"R:", server, *fileSystem, results, *visited};
+  ProcessFolder(ctx, NativePathToText(tree.string()));
+  return results.rows;
+}
+
+// Re-points the first link of the package to newPath.
+void SetFirstLink(DocumentServer& server, const fs::path& package, const std::u16string& newPath) {
+  auto linked = server.Open(NativePathToText(package.string()))->LinkedDocuments();
+  if (!linked) throw std::runtime_error("no links in " + package.string());
+  auto items = linked->NewEnum();
+  auto link = items->Next();
+  if (!link) throw std::runtime_error("no links in " + package.string());
+  link->SetPath(newPath);
+}
+
+std::u16string FirstLink(DocumentServer& server, const fs::path& package) {
+  auto linked = server.Open(NativePathToText(package.string()))->LinkedDocuments();
+  auto items = linked->NewEnum();
+  return items->Next()->AbsolutePath();
+}
+
+int Main(const std::vector<std::string>& args) {
+  // Child modes, measured from outside for their peak memory.
+  if (args.size() >= 3 && args[0] == "--peak-of")
+    return PeakOf(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
+  if (args.size() == 3 && args[0] == "--set-path-only") {
+    auto server = CreateBuiltinDocumentServer();
+    SetFirstLink(*server, args[1], FromUtf8(args[2]));
+    return 0;
+  }
+  if (args.size() == 2 && args[0] == "--open-only") {
+    auto server = CreateBuiltinDocumentServer();
+    return FirstLink(*server, args[1]).empty() ? 1 : 0;
+  }
+
+  Options options;
+  for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
+    if (args[i] == "--work")
+      options.work = args[i + 1];
+    else if (args[i] == "--files")
+      options.files = std::stoi(args[i + 1]);
+    else if (args[i] == "--image-mb")
+      options.imageMb = std::stoi(args[i + 1]);
+    else if (args[i] == "--trials")
+      options.trials = std::stoi(args[i + 1]);
+    else
+      throw std::runtime_error("unknown option " + args[i]);
+  }
+  fs::create_directories(options.work);
+  const std::vector<fs::path> files = MakeTree(options);
+  const fs::path tree = options.work / "tree";
+  const fs::path big = MakeBigPackage(options);
+  auto server = CreateBuiltinDocumentServer();
+
+  // Walk: every file read once first so that both sides start from the page cache.
+  const std::vector<std::string> cat = {"sh", "-c", "find \"$0\" -type f -exec cat {} + >/dev/null",
+                                        tree.string()};
+  Spawn(cat);
+  const std::size_t expectedLinks = 3 * files.size();
+  std::size_t listed = 0;
+  const double catWalk = Best(options.trials, [&] { return Seconds([&] { Spawn(cat); }); });
+  const double serverWalk =
+      Best(options.trials, [&] { return Seconds([&] { listed = ListAll(*server, files); }); });
+  std::size_t rows = 1;
+  const double folderWalk =
+      Best(options.trials, [&] { return Seconds([&] { rows = WalkFolder(*server, tree); }); });
+  if (listed != expectedLinks || rows != 0)
+    throw std::runtime_error("walk listed " + std::to_string(listed) + " links and " +
+                             std::to_string(rows) + " rows, expected " +
+                             std::to_string(expectedLinks) + " and 0");
+  const std::string walked = std::to_string(files.size()) + " packages (" +
+                             std::to_string(TotalBytes(files) >> 20) + " MiB)";
+  Report("walk of " + walked + ", Open+LinkedDocuments+AbsolutePath", serverWalk, "cat", catWalk,
+         kWalkGoal);
+  Report("walk of " + walked + ", ProcessFolder on the local file system", folderWalk, "cat",
+         catWalk, kWalkGoal);
+
+  // One re-pointing of a large package, back and forth between two drives.
+  const fs::path copy = options.work / "copy.docx";
+  const std::u16string original = FirstLink(*server, big);
+  std::u16string moved = original;
+  moved[0] = u'D';
+  Spawn({"sh", "-c", "cat \"$0\" >/dev/null", big.string()});
+  bool toMoved = true;
+  const double setPath = Best(options.trials, [&] {
+    const std::u16string target = toMoved ? moved : original;
+    toMoved = !toMoved;
+    return Seconds([&] { SetFirstLink(*server, big, target); });
+  });
+  const double cp = Best(options.trials, [&] {
+    fs::remove(copy);
+    return Seconds([&] { Spawn({"cp", big.string(), copy.string()}); });
+  });
+  const double cpSync = Best(options.trials, [&] {
+    fs::remove(copy);
+    return Seconds([&] {
+      Spawn({"sh", "-c", "cp \"$0\" \"$1\" && sync \"$1\"", big.string(), copy.string()});
+    });
+  });
+  fs::remove(copy);
+  const std::string size = std::to_string(fs::file_size(big) >> 20) + " MiB package";
+  Report("SetPath on a " + size, setPath, "cp", cp, kSetPathGoal);
+  Report("SetPath on a " + size, setPath, "cp + sync", cpSync, kSetPathGoal);
+
+  // Peak memory of a process that does only that re-pointing.
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  const std::u16string current = FirstLink(*server, big);
+  const long setPathKb = PeakKb(options.work, {self, "--set-path-only", big.string(),
+                                               ToUtf8(current == original ? moved : original)});
+  const long openKb = PeakKb(options.work, {self, "--open-only", big.string()});
+  const long cpKb = PeakKb(options.work, {"cp", big.string(), copy.string()});
+  fs::remove(copy);
+  const double peakMb = static_cast<double>(setPathKb) / 1024.0;
+  std::printf(
+      "peak memory of SetPath on a %s: %.1f MiB (a process that only lists its links %.1f MiB, "
+      "cp %.1f MiB), goal < %.0f MiB: ratio %.2fx\n",
+      size.c_str(), peakMb, static_cast<double>(openKb) / 1024.0,
+      static_cast<double>(cpKb) / 1024.0, kPeakGoalMb, peakMb / kPeakGoalMb);
+  return 0;
+}
+
+}  // namespace
+}  // namespace quavelle::bench
+
+int main(int argc, char** argv) {
+  try {
+    return quavelle::bench::Main(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const quavelle::ServiceError& error) {
+    std::fprintf(stderr, "docserver_bench: service error %d: %s\n", error.number(),
+                 quavelle::ToUtf8(error.description()).c_str());
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "docserver_bench: %s\n", error.what());
+  }
+  return 1;
+}
