@@ -2,7 +2,6 @@
 // the same generated tree, and compares peak memory for one large folder with
 // the same number of files spread over ten folders.
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,26 +115,56 @@ long Walk(const std::string& root) {
   return WalkWith(*guard, root);
 }
 
-// Runs argv as a child with its output thrown away; returns its resource usage.
-rusage RunChild(const std::vector<std::string>& args) {
+std::string SelfPath() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
+
+// Runs argv as a child and waits for it; returns what it wrote, or nothing when
+// its output is thrown away.
+std::string RunChild(const std::vector<std::string>& args, bool keepOutput = false) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  int pipeFds[2] = {-1, -1};
+  if (keepOutput) Check(::pipe2(pipeFds, O_CLOEXEC) == 0, "pipe");
   const pid_t child = ::fork();
   Check(child >= 0, "fork");
   if (child == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    if (null < 0 || ::dup2(null, STDOUT_FILENO) < 0) ::_exit(126);
+    const int out = keepOutput ? pipeFds[1] : ::open("/dev/null", O_WRONLY);
+    if (out < 0 || ::dup2(out, STDOUT_FILENO) < 0) ::_exit(126);
     ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
+  std::string output;
+  if (keepOutput) {
+    ::close(pipeFds[1]);
+    char buffer[256];
+    ssize_t n = 0;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
+    ::close(pipeFds[0]);
+  }
   int status = 0;
-  rusage usage{};
-  Check(::wait4(child, &status, 0, &usage) == child, "wait4");
+  Check(::waitpid(child, &status, 0) == child, "waitpid");
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     throw std::runtime_error(args[0] + " failed with status " + std::to_string(status));
   }
-  return usage;
+  return output;
+}
+
+// The peak resident size of this process so far, from the kernel's own record.
+long PeakKiB() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  Check(status != nullptr, "open /proc/self/status");
+  char line[256];
+  long kib = -1;
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+  }
+  std::fclose(status);
+  return kib;
+}
+
+// Peak memory of a fresh process that walks root once.
+long PeakKiBOfWalk(const std::string& mode, const std::string& root) {
+  return std::stol(RunChild({SelfPath(), mode, root}, true));
 }
 
 double Seconds(const std::function<void()>& work) {
@@ -153,8 +182,6 @@ Stats Summarise(std::vector<double> times) {
   std::sort(times.begin(), times.end());
   return {times.front(), times[times.size() / 2]};
 }
-
-std::string SelfPath() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
 
 int Benchmark() {
   constexpr int kRounds = 7;
@@ -195,17 +222,26 @@ int Benchmark() {
               w.median / f.median);
   std::printf("  guard share of walk  %.0f%% (median)\n", 100.0 * (w.median - b.median) / w.median);
 
-  // Each memory figure comes from a fresh process walking one tree.
-  const std::string self = SelfPath();
-  const long base = RunChild({self, "--walk", empty}).ru_maxrss;
-  const long oneFolder = RunChild({self, "--walk", one}).ru_maxrss;
-  const long tenFolders = RunChild({self, "--walk", ten}).ru_maxrss;
-  std::printf("peak RSS, walking an empty folder                 %6ld KiB\n", base);
-  std::printf("peak RSS, walking 1 folder of 100,000 files       %6ld KiB\n", oneFolder);
-  std::printf("peak RSS, walking 10 folders of 10,000 files      %6ld KiB\n", tenFolders);
-  std::printf("  one folder / ten folders  %.2fx  (growth over empty: %.2fx)\n",
-              static_cast<double>(oneFolder) / tenFolders,
-              static_cast<double>(oneFolder - base) / std::max(1L, tenFolders - base));
+  // Each memory figure comes from a fresh process walking one tree once.
+  std::printf("peak RSS of one walk             guarded     unguarded\n");
+  struct Tree {
+    const char* name;
+    const std::string& root;
+    long guarded, unguarded;
+  };
+  Tree trees[] = {{"empty folder", empty, 0, 0},
+                  {"1 folder of 100,000 files", one, 0, 0},
+                  {"10 folders of 10,000 files", ten, 0, 0}};
+  for (Tree& t : trees) {
+    t.guarded = PeakKiBOfWalk("--walk", t.root);
+    t.unguarded = PeakKiBOfWalk("--walk-unguarded", t.root);
+    std::printf("  %-28s %8ld KiB  %8ld KiB\n", t.name, t.guarded, t.unguarded);
+  }
+  std::printf("  1 folder / 10 folders        %8.2fx  %8.2fx\n",
+              static_cast<double>(trees[1].guarded) / trees[2].guarded,
+              static_cast<double>(trees[1].unguarded) / trees[2].unguarded);
+  std::printf("  identity table per file      %8.1f B\n",
+              (trees[1].guarded - trees[1].unguarded) * 1024.0 / expected);
   return 0;
 }
 
@@ -215,11 +251,15 @@ int Benchmark() {
 int main(int argc, char** argv) {
   // One walk in a fresh process, for its peak memory or for a profiler.
   if (argc == 3 && std::strcmp(argv[1], "--walk") == 0) {
-    return quavelle::Walk(argv[2]) >= 0 ? 0 : 1;
+    quavelle::Walk(argv[2]);
+    std::printf("%ld\n", quavelle::PeakKiB());
+    return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "--walk-unguarded") == 0) {
     quavelle::NoGuard none;
-    return quavelle::WalkWith(none, argv[2]) >= 0 ? 0 : 1;
+    quavelle::WalkWith(none, argv[2]);
+    std::printf("%ld\n", quavelle::PeakKiB());
+    return 0;
   }
   return quavelle::Benchmark();
 }
