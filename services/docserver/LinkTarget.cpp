@@ -438,9 +438,11 @@ std::size_t SchemeLength(View s) {
   return 0;
 }
 
+// "C:" or the older "C|/"; a '|' needs the separator to stand for a drive.
 bool DriveAt(View s, std::size_t k) {
-  return k + 1 < s.size() && IsAsciiAlpha(s[k]) && (s[k + 1] == u':' || s[k + 1] == u'|') &&
-         (k + 2 == s.size() || IsSep(s[k + 2]));
+  if (k + 1 >= s.size() || !IsAsciiAlpha(s[k])) return false;
+  if (s[k + 1] == u':') return true;
+  return s[k + 1] == u'|' && (k + 2 == s.size() || IsSep(s[k + 2]));
 }
 
 char16_t FirstSep(View s, std::size_t from, char16_t fallback) {
@@ -724,6 +726,7 @@ std::optional<LinkTarget> ParseLinkTarget(std::u16string_view stored,
 std::u16string FormatLinkTarget(const LinkTarget& target, std::u16string_view newPath,
                                 const TargetContext& context) {
   if (newPath == target.absolutePath) return target.stored;
+  if (newPath.empty()) return {};
 
   const bool officeOpenXml = context.syntax == TargetSyntax::OfficeOpenXml;
   const Location base = LocateBase(context.base);

@@ -45,11 +45,33 @@ struct LinkTarget {
 // Reads a stored reference. nullopt when it names no file outside the package:
 // web and mail addresses and other schemes, fragment-only references, parts of
 // the package itself.
+// - Escapes (%20, UTF-8 as %C3%BC) are decoded in file URLs and relative
+//   references; an escape that is not well-formed UTF-8 stays as written. A plain
+//   drive or share path is an OS path and is taken literally.
+// - A single leading '/' is the root of the base's drive or share, or, with a
+//   POSIX base, a POSIX absolute path (form PlainPath).
+// - Suffix: in URLs and OpenDocument relative references it starts at the first
+//   '?' or '#'. Office Open XML also splits off "!item" at the first '!' that
+//   follows a file name extension in the last path segment, and in plain and
+//   relative paths takes '#' as a fragment only after an extension
+//   ("plan.xlsx#Sheet1", not "C# Projects" or "notes#1.docx").
 std::optional<LinkTarget> ParseLinkTarget(std::u16string_view stored, const TargetContext& context);
 
 // The reference to store for newPath, written in the form, separators and
 // escaping that target was found in, with its suffix kept. Gives target.stored
 // when newPath equals target.absolutePath.
+// - A file URL keeps its separators, host form and escapes; a change of kind
+//   follows the separators (file:///C:/a -> file://srv/share/a, file:///C:\a ->
+//   file:///\\srv\share\a).
+// - A relative reference stays relative while newPath is on the base's drive,
+//   share or POSIX root; otherwise it becomes a file URL: file:///D:/x and
+//   file://srv/share/x in OpenDocument, file:///D:\x and file:///\\srv\share\x in
+//   Office Open XML.
+// - A path without a drive ("\Data\a.doc") is written relative to the root of
+//   the base's drive; a relative newPath relative to the base.
+// - When a plain path would read back differently ("D:\a.xlsx!b.xlsx", where the
+//   '!' would start an item), a file URL with the character escaped is written.
+// - An empty newPath gives empty text; the caller should refuse it.
 std::u16string FormatLinkTarget(const LinkTarget& target, std::u16string_view newPath,
                                 const TargetContext& context);
 

@@ -275,6 +275,8 @@ INSTANTIATE_TEST_SUITE_P(
                   u"\\\\srv2\\p\\a.doc", u"file:////srv2/p/a.doc"},
         WriteCase{"localhost_kept", Odf(u"/d/a.odt", u"/d/a.odt"), u"file://localhost/C:/x.odt",
                   u"D:\\x.odt", u"file://localhost/D:/x.odt"},
+        WriteCase{"drive_without_separator", Ooxml(u"C:\\docs"), u"file:///C:/x.doc", u"D:x.doc",
+                  u"file:///D:x.doc"},
         WriteCase{"pipe_kept", Ooxml(u"C:\\docs"), u"file:///C|/x.doc", u"D:\\x.doc",
                   u"file:///D|/x.doc"},
         WriteCase{"posix", Odf(u"/d/a.odt", u"/d/a.odt"), u"file:///home/u/x.odt",
@@ -368,6 +370,13 @@ TEST(FormatLinkTarget, GivesStoredTextBackWhenThePathIsUnchanged) {
     ASSERT_TRUE(target) << Show(stored);
     EXPECT_EQ(FormatLinkTarget(*target, target->absolutePath, context), stored);
   }
+}
+
+TEST(FormatLinkTarget, WritesNothingForAnEmptyPath) {
+  const TargetContext context = Ooxml(u"C:\\docs");
+  const std::optional<LinkTarget> target = ParseLinkTarget(u"C:\\plan.xlsx#Sheet1", context);
+  ASSERT_TRUE(target);
+  EXPECT_EQ(FormatLinkTarget(*target, u"", context), u"");
 }
 
 // References built from the pieces that make reading hard, rewritten to paths
