@@ -133,13 +133,17 @@ std::u16string ZipReason(zip_error_t* error) {
   return FromUtf8(std::string_view(zip_error_strerror(error)));
 }
 
-bool StartsWithOleSignature(int fd) {
-  static constexpr std::array<unsigned char, 8> kOle = {0xD0, 0xCF, 0x11, 0xE0,
-                                                        0xA1, 0xB1, 0x1A, 0xE1};
-  std::array<unsigned char, 8> head{};
+template <std::size_t N>
+bool StartsWith(int fd, const std::array<unsigned char, N>& signature) {
+  std::array<unsigned char, N> head{};
   ssize_t n = ::pread(fd, head.data(), head.size(), 0);
-  return n == static_cast<ssize_t>(head.size()) && head == kOle;
+  return n == static_cast<ssize_t>(head.size()) && head == signature;
 }
+
+// Encrypted Office Open XML and the older binary formats are compound files.
+constexpr std::array<unsigned char, 8> kCompoundFile = {0xD0, 0xCF, 0x11, 0xE0,
+                                                        0xA1, 0xB1, 0x1A, 0xE1};
+constexpr std::array<unsigned char, 4> kLocalHeader = {'P', 'K', 3, 4};
 
 // The failure for a libzip error while reading or writing the package.
 ServiceError PackageError(zip_error_t* error, std::u16string_view action,
@@ -201,18 +205,21 @@ ZipArchive::ZipArchive(const PackageFile& file, std::u16string documentPath)
   zip_error_init(&error);
   m.archive = OpenArchive(m.source, ZIP_RDONLY, &error);
   if (!m.archive) {
-    if (zip_error_code_zip(&error) == ZIP_ER_NOZIP && StartsWithOleSignature(file.fd())) {
-      zip_error_fini(&error);
-      throw ServiceError(
-          error_number::kEncryptedDocument,
-          u"Cannot open '" + m.path + u"': an encrypted or binary office file, not a zip package");
-    }
-    if (zip_error_code_zip(&error) == ZIP_ER_NOZIP) {
-      zip_error_fini(&error);
-      throw ServiceError(error_number::kNotAPackage,
-                         u"Cannot open '" + m.path + u"': not a zip package");
-    }
     ServiceError failure = PackageError(&error, u"Cannot open", m.path);
+    if (zip_error_code_zip(&error) == ZIP_ER_NOZIP) {
+      if (StartsWith(file.fd(), kCompoundFile)) {
+        failure = ServiceError(error_number::kEncryptedDocument,
+                               u"Cannot open '" + m.path +
+                                   u"': an encrypted or binary office file, not a zip package");
+      } else if (StartsWith(file.fd(), kLocalHeader)) {
+        failure = ServiceError(error_number::kDamagedPackage,
+                               u"Cannot open '" + m.path +
+                                   u"': damaged package (truncated: its directory is missing)");
+      } else {
+        failure = ServiceError(error_number::kNotAPackage,
+                               u"Cannot open '" + m.path + u"': not a zip package");
+      }
+    }
     zip_error_fini(&error);
     throw failure;
   }
