@@ -12,6 +12,7 @@ for group in $groups; do
     build) ;;
     interop) packages+=(libreoffice-writer-nogui libreoffice-calc-nogui) ;;
     windows) packages+=(mingw-w64 wine64 wine) ;;
+    screenshot) packages+=(xdotool imagemagick) ;;
     casefold) packages+=(unicode-data) ;;  # only to regenerate services/CaseFold.cpp
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
