@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "services/ServiceError.h"
-#include "services/Text.h"
 #include "services/filesystem/DriveName.h"
 #include "services/filesystem/ErrnoError.h"
 #include "services/filesystem/LocalFolder.h"
+#include "services/filesystem/NativeText.h"
 
 namespace quavelle {
 namespace {
@@ -38,9 +38,8 @@ std::string AbsoluteFolderPath(std::string path) {
 class LocalFileSystem final : public FileSystemService {
  public:
   std::unique_ptr<Folder> GetFolder(const std::u16string& path) override {
-    std::string native = TextToNativePath(path);
-    // A NUL would cut the name short and reach some other folder.
-    if (native.empty() || native.find('\0') != std::string::npos) throw PathNotFound();
+    std::string native;
+    if (path.empty() || !TextToNativePathExactly(path, native)) throw PathNotFound();
     native = AbsoluteFolderPath(std::move(native));
     struct stat st {};
     if (::stat(native.c_str(), &st) != 0) throw ErrnoError(errno);

@@ -44,17 +44,14 @@ class FolderHandle {
 class LocalWalkGuard final : public WalkGuard {
  public:
   bool FirstVisit(const std::u16string& path) override {
-    AssignTextAsNative(native_, path);
     struct stat st {};
     // Unreadable identities count as new: the service then reports the real failure.
-    if (!StatFollowingLinks(st)) return true;
+    if (!TextToNativePathExactly(path, native_) || !StatFollowingLinks(st)) return true;
     return seen_.Insert(st.st_dev, st.st_ino);
   }
 
  private:
   bool StatFollowingLinks(struct stat& st) {
-    // A NUL would cut the name short and identify something else.
-    if (native_.find('\0') != std::string::npos) return false;
     // Most calls name entries of the folder named by the call before: a handle
     // on it spares the kernel the walk down the whole path each time.
     const std::size_t slash = native_.rfind('/');

@@ -8,6 +8,11 @@
 namespace quavelle {
 
 void AppendNativeAsText(std::u16string& out, std::string_view native);
-void AssignTextAsNative(std::string& out, std::u16string_view text);
+
+// False, leaving out unspecified, when no native path corresponds to the text:
+// it holds a NUL, which would cut the name short, or a lone surrogate that is
+// not one of the U+DC80..U+DCFF stand-ins for undecodable bytes, which would be
+// replaced and so name some other entry.
+bool TextToNativePathExactly(std::u16string_view text, std::string& out);
 
 }  // namespace quavelle

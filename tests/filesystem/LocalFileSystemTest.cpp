@@ -54,14 +54,16 @@ TEST(GetFolder, FailsWithPathNotFoundWhenThePathNamesNoFolder) {
   tree.Fifo("pipe");
   tree.Symlink("nowhere", "dangling");
   tree.Symlink("loop", "loop");
+  tree.Folder("d\xEF\xBF\xBD");  // what a replaced lone surrogate would turn into
   auto fso = CreateLocalFileSystem();
   std::u16string withNul = tree.Text();
   withNul += u'\0';
   withNul += u"missing";
+  const std::u16string loneSurrogate = tree.Text() + u"/d\xD800";
   for (const std::u16string& path :
        {std::u16string(), tree.Text("missing"), tree.Text("missing/deeper"), tree.Text("file.doc"),
         tree.Text("file.doc/"), tree.Text("file.doc/x"), tree.Text("pipe"), tree.Text("dangling"),
-        tree.Text("loop"), withNul}) {
+        tree.Text("loop"), withNul, loneSurrogate}) {
     try {
       fso->GetFolder(path);
       ADD_FAILURE() << "no failure for '" << ToUtf8(path) << "'";

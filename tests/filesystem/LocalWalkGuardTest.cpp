@@ -57,6 +57,10 @@ TEST(WalkGuard, PathsWhoseIdentityCannotBeReadAlwaysCountAsNew) {
     EXPECT_TRUE(guard->FirstVisit(tree.Text("loop")));
     EXPECT_TRUE(guard->FirstVisit(u""));
   }
+  tree.File("\xEF\xBF\xBD");
+  EXPECT_TRUE(guard->FirstVisit(tree.Text("\xEF\xBF\xBD")));
+  // Neither names the entry a converted form would reach.
+  EXPECT_TRUE(guard->FirstVisit(tree.Text() + u"/\xDFFF"));
   std::u16string withNul = tree.Text();
   withNul += u'\0';
   EXPECT_TRUE(guard->FirstVisit(tree.Text()));
