@@ -71,6 +71,20 @@ std::string Flipped(std::string bytes, const std::string& near) {
   return bytes;
 }
 
+// Overwrites a field of the named entry's local header (at localField) and
+// central directory entry (at centralField).
+std::string PatchHeaders(std::string bytes, const std::string& name, std::size_t localField,
+                         std::size_t centralField, const std::string& value) {
+  for (std::size_t at = bytes.find(name); at != std::string::npos; at = bytes.find(name, at + 1)) {
+    if (at >= 30 && bytes.compare(at - 30, 4, "PK\3\4") == 0) {
+      bytes.replace(at - 30 + localField, value.size(), value);
+    } else if (at >= 46 && bytes.compare(at - 46, 4, "PK\1\2") == 0) {
+      bytes.replace(at - 46 + centralField, value.size(), value);
+    }
+  }
+  return bytes;
+}
+
 std::vector<DamageCase> DamageCases() {
   return {
       {"NotAZip", "a.docx", [] { return std::string("plain text, not a package\n"); },
@@ -87,6 +101,13 @@ std::vector<DamageCase> DamageCases() {
        number::kDamagedPackage},
       {"CorruptLinkPartData", "a.docx",
        [] { return Flipped(PackageBytes(LinkedWord()), "document.xml.rels"); },
+       number::kDamagedPackage},
+      {"EncryptedLinkPart", "a.docx",
+       [] {
+         // General purpose flag bit 0: the entry's data is encrypted.
+         return PatchHeaders(PackageBytes(LinkedWord()), "word/_rels/document.xml.rels", 6, 8,
+                             std::string("\x01", 1));
+       },
        number::kDamagedPackage},
       {"MalformedRelationships", "a.docx",
        [] {
@@ -119,17 +140,8 @@ TEST(DamagedPackageSizes, InflatingStopsAtTheLimitWhateverTheDirectorySays) {
   fs::path file = folder / "a.odt";
   std::string bytes = PackageBytes(
       OdtWith({{"content.xml", OdfContent("<!--" + std::string(1 << 20, ' ') + "-->")}}));
-  // Declared uncompressed size of content.xml, in its local header and its
-  // central directory entry, becomes 100.
-  const std::string name = "content.xml";
-  const std::string littleHundred("\x64\0\0\0", 4);
-  for (std::size_t at = bytes.find(name); at != std::string::npos; at = bytes.find(name, at + 1)) {
-    if (at >= 30 && bytes.compare(at - 30, 4, "PK\3\4") == 0) {
-      bytes.replace(at - 30 + 22, 4, littleHundred);
-    } else if (at >= 46 && bytes.compare(at - 46, 4, "PK\1\2") == 0) {
-      bytes.replace(at - 46 + 24, 4, littleHundred);
-    }
-  }
+  // content.xml now claims to inflate to 100 bytes.
+  bytes = PatchHeaders(bytes, "content.xml", 22, 24, std::string("\x64\0\0\0", 4));
   WriteBytes(file, bytes);
   auto server = CreateBuiltinDocumentServer(SmallParts());
   const std::int32_t error = OpenAndListError(*server, file.string());

@@ -134,6 +134,25 @@ TEST(Rewrite, LaterChangesBuildOnEarlierOnesInOneAndSeveralParts) {
   EXPECT_EQ(document->FullName(), U16(word.file.string()));
 }
 
+TEST(Rewrite, KeepsAPartInUtf16InUtf16) {
+  TempFolder folder;
+  fs::path file = folder / "wide.xlsx";
+  std::string rels = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><Relationships xmlns=\"urn:r\">" +
+                     External("rId1", "C:\\a.xlsx") + External("rId2", "C:\\b.xlsx") +
+                     "</Relationships>";
+  std::string wide("\xFF\xFE", 2);
+  for (char c : rels) wide += {c, '\0'};
+  WritePackage(file, DocxWith({{"xl/_rels/workbook.xml.rels", wide}}));
+
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(file.string()));
+  LinkAt(*document, 1)->SetPath(u"D:\\b.xlsx");
+
+  EXPECT_EQ(LinkPaths(*server, file.string()),
+            (std::vector<std::u16string>{u"C:\\a.xlsx", u"D:\\b.xlsx"}));
+  EXPECT_TRUE(ReadEntry(file, "xl/_rels/workbook.xml.rels").starts_with(wide.substr(0, 12)));
+}
+
 TEST(Rewrite, ToTheSamePathLeavesTheFileUntouched) {
   WordDocument word;
   Stat before = StatOf(word.file);
