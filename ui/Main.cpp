@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <utility>
 
 #include "core/LinkRetargeting.h"
@@ -81,6 +82,10 @@ Main::Main(ServiceSource services, QWidget* parent)
       {&ListView1, TwipsRect(kListLeft, kListTop, 10575, 3375)},
   };
   for (const auto& [control, place] : layout) control->setGeometry(place);
+  // The platform's font may be wider than the one the places were chosen for.
+  for (QLabel* label : {&Label2, &Label3}) {
+    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+  }
 
   fraSearch.setObjectName(QStringLiteral("fraSearch"));
   SearchFolder.setObjectName(QStringLiteral("SearchFolder"));

@@ -55,6 +55,13 @@ TEST_F(MainWindowTest, LoadCreatesBothServicesAndListsThreeHeadersWithoutRows) {
   EXPECT_TRUE(loaded.strSearchDrive.empty() && loaded.strSearchFolder.empty());
 }
 
+TEST_F(MainWindowTest, LabelsShowTheirWholeTextInsideTheirFrame) {
+  for (const QLabel* label : {&window->Label2, &window->Label3}) {
+    EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+    EXPECT_TRUE(label->parentWidget()->rect().contains(label->geometry()));
+  }
+}
+
 TEST_F(MainWindowTest, ServiceThatCannotBeCreatedFailsTheLoad) {
   ServiceSource source = MakeTestServices().source;
   source.createFileSystem = [](const std::u16string&) -> std::unique_ptr<FileSystemService> {
