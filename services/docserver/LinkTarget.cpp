@@ -805,13 +805,25 @@ std::u16string FormatLinkTarget(const LinkTarget& target, std::u16string_view ne
 
   if (written) {
     *written += suffix;
-    if (!IsFullPath(destination) || original->shape == Shape::Url ||
-        ReadsBack(*written, context, destination, newPath, suffix)) {
+    if (!IsFullPath(destination) || ReadsBack(*written, context, destination, newPath, suffix)) {
       return *written;
     }
   }
+  if (original->shape == Shape::Url) {
+    fallbackStyle =
+        UrlStyle{original->scheme, Kind::Relative, {}, fallbackStyle.sep, original->pipe};
+    if (destination.kind != Kind::Posix) fallbackStyle.sep = original->sep;
+  }
   Text url = WriteUrl(fallbackStyle, destination, newPath, rules);
   url += suffix;
+  if (destination.kind == Kind::Share && !ReadsBack(url, context, destination, newPath, suffix)) {
+    // In the host form a server named "localhost" reads as this machine; the
+    // form without a host keeps it a share.
+    fallbackStyle.kind = Kind::Share;
+    fallbackStyle.lead = fallbackStyle.sep == u'\\' ? u"///\\\\" : u"////";
+    url = WriteUrl(fallbackStyle, destination, newPath, rules);
+    url += suffix;
+  }
   return url;
 }
 
