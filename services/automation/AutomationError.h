@@ -11,8 +11,9 @@ namespace quavelle {
 // plain number (0x800A004C is 76); any other failure keeps its HRESULT.
 std::int32_t ErrorNumberFor(std::int32_t hresult) noexcept;
 
-// The system's message text for the HRESULT, without its line break; a generic
-// "Automation error 0x...." when the system has none.
+// The text a scripting user reads for the HRESULT: the runtime's own wording for
+// the common errors of the scripting range ("Path not found" for 76), else the
+// system's message without its line break, else "Automation error 0x....".
 std::u16string SystemMessage(std::int32_t hresult);
 
 }  // namespace quavelle
