@@ -52,8 +52,8 @@ class LocalWalkGuard final : public WalkGuard {
 
  private:
   bool StatFollowingLinks(struct stat& st) {
-    // Most calls name entries of the folder named by the call before: a handle
-    // on it spares the kernel the walk down the whole path each time.
+    // Most calls name entries of the same folder as the call before: a handle on
+    // that folder spares the kernel the walk down the whole path each time.
     const std::size_t slash = native_.rfind('/');
     if (slash != std::string::npos && slash > 0 && slash + 1 < native_.size()) {
       const std::string_view parent(native_.data(), slash);

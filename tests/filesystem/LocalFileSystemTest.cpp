@@ -168,6 +168,7 @@ TEST(Folder, UnreadableFolderFailsWithPermissionDenied) {
   tree.Folder("locked");
   tree.Folder("locked/inner");
   tree.File("locked/a.doc");
+  tree.Symlink("locked/a.doc", "through.doc");
   ModeChange lock(tree.Native("locked"), 0700);  // owned by root: closed to nobody
 
   const int result = RunUnprivileged([&] {
@@ -176,7 +177,11 @@ TEST(Folder, UnreadableFolderFailsWithPermissionDenied) {
     const std::int32_t files = ErrorNumberOf([&] { locked->Files()->NewEnum(); });
     const std::int32_t folders = ErrorNumberOf([&] { locked->subfolders()->NewEnum(); });
     const std::int32_t inner = ErrorNumberOf([&] { fso->GetFolder(tree.Text("locked/inner")); });
-    const bool all = files == error_number::kPermissionDenied && folders == files && inner == files;
+    // A link whose target cannot be reached is reported, not passed over.
+    const std::int32_t link =
+        ErrorNumberOf([&] { SortedPaths(*fso->GetFolder(tree.Text())->Files()); });
+    const bool all = files == error_number::kPermissionDenied && folders == files &&
+                     inner == files && link == files;
     return all ? 0 : 1;
   });
   EXPECT_EQ(result, 0);
