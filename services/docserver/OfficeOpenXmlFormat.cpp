@@ -29,7 +29,8 @@ bool OfficeOpenXmlFormat::IsSignaturePart(std::string_view entryName) const {
 void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view /*entryName*/,
                                     const std::u16string& documentPath,
                                     std::vector<FoundLink>& out) const {
-  const TargetContext context{TargetSyntax::OfficeOpenXml, FolderOf(documentPath), documentPath};
+  const auto context = std::make_shared<const TargetContext>(
+      TargetContext{TargetSyntax::OfficeOpenXml, FolderOf(documentPath), documentPath});
   part.ForEachElement([&](const XmlElement& element) {
     if (element.localName != "Relationship") return;
     const XmlAttribute* target = nullptr;
@@ -43,7 +44,7 @@ void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view /*entr
       if (attribute.localName == "Target") target = &attribute;
     }
     if (!external || target == nullptr) return;
-    std::optional<LinkTarget> parsed = ParseLinkTarget(FromUtf8(target->value), context);
+    std::optional<LinkTarget> parsed = ParseLinkTarget(FromUtf8(target->value), *context);
     if (!parsed) return;
     out.push_back({element.ordinal, std::string(target->qualifiedName), std::string(target->value),
                    context, std::move(*parsed)});

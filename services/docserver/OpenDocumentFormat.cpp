@@ -45,11 +45,12 @@ void OpenDocumentFormat::FindLinks(const XmlPart& part, std::string_view entryNa
   std::u16string base = documentPath;
   std::string_view folder = FolderOf(entryName);
   if (!folder.empty()) base += u"/" + FromUtf8(folder);
-  const TargetContext context{TargetSyntax::OpenDocument, base, documentPath};
+  const auto context = std::make_shared<const TargetContext>(
+      TargetContext{TargetSyntax::OpenDocument, base, documentPath});
   part.ForEachElement([&](const XmlElement& element) {
     for (const XmlAttribute& attribute : *element.attributes) {
       if (attribute.localName != "href" || attribute.namespaceUri != kXlinkNamespace) continue;
-      std::optional<LinkTarget> parsed = ParseLinkTarget(FromUtf8(attribute.value), context);
+      std::optional<LinkTarget> parsed = ParseLinkTarget(FromUtf8(attribute.value), *context);
       if (!parsed) continue;
       out.push_back({element.ordinal, std::string(attribute.qualifiedName),
                      std::string(attribute.value), context, std::move(*parsed)});

@@ -15,9 +15,9 @@ class XmlPart;
 // A link found in a part: where it sits and what it says.
 struct FoundLink {
   std::size_t elementOrdinal = 0;
-  std::string attributeName;  // qualified, as written in the part
-  std::string storedValue;    // unescaped UTF-8, as found
-  TargetContext context;
+  std::string attributeName;                     // qualified, as written in the part
+  std::string storedValue;                       // unescaped UTF-8, as found
+  std::shared_ptr<const TargetContext> context;  // one per part
   LinkTarget target;
 };
 

@@ -50,7 +50,7 @@ std::size_t PackageState::ListLinks() {
   for (std::uint64_t i = 0, n = zip.EntryCount(); i < n; ++i) {
     std::string name = zip.EntryName(i);
     if (!format_->IsLinkPart(name)) continue;
-    XmlPart part(zip.ReadEntry(i, options_.maxPartSize), path_, name);
+    XmlPart part(zip.ReadEntry(i, options_.maxPartSize), path_, name, XmlPartUse::Read);
     found.clear();
     format_->FindLinks(part, name, path_, found);
     for (FoundLink& link : found) links.push_back({i, name, std::move(link)});
@@ -67,7 +67,8 @@ std::string PackageState::RewrittenPart(const LinkRecord& record, const std::str
     throw ServiceError(error_number::kDocumentChanged,
                        u"Cannot change '" + path_ + u"': it changed since it was opened");
   }
-  XmlPart part(zip.ReadEntry(record.entryIndex, options_.maxPartSize), path_, record.entryName);
+  XmlPart part(zip.ReadEntry(record.entryIndex, options_.maxPartSize), path_, record.entryName,
+               XmlPartUse::Rewrite);
   return part.WithAttributeValue(record.link.elementOrdinal, record.link.attributeName,
                                  record.link.storedValue, stored);
 }
@@ -75,7 +76,7 @@ std::string PackageState::RewrittenPart(const LinkRecord& record, const std::str
 void PackageState::Repoint(std::size_t index, const std::u16string& newPath) {
   LinkRecord& record = links_.at(index);
   FoundLink& link = record.link;
-  const std::u16string formatted = FormatLinkTarget(link.target, newPath, link.context);
+  const std::u16string formatted = FormatLinkTarget(link.target, newPath, *link.context);
   const std::string stored = ToUtf8(formatted);
   if (stored == link.storedValue) return;  // already there: the file is not touched
 
@@ -113,7 +114,7 @@ void PackageState::Repoint(std::size_t index, const std::u16string& newPath) {
   archive_.reset();
   file_ = PackageFile::Adopt(std::move(written), path_);
   link.storedValue = stored;
-  if (std::optional<LinkTarget> reparsed = ParseLinkTarget(formatted, link.context)) {
+  if (std::optional<LinkTarget> reparsed = ParseLinkTarget(formatted, *link.context)) {
     link.target = std::move(*reparsed);
   } else {
     link.target.absolutePath = newPath;

@@ -3,6 +3,7 @@
 #include <pugixml.hpp>
 
 #include <cstring>
+#include <stdexcept>
 
 #include "services/Text.h"
 #include "services/docserver/DocServerErrors.h"
@@ -20,10 +21,12 @@ std::u16string Where(std::u16string_view documentPath, std::string_view partName
   return u"'" + std::u16string(documentPath) + u"': part '" + FromUtf8(partName) + u"'";
 }
 
-void Parse(pugi::xml_document& doc, const std::string& text, pugi::xml_encoding& encoding,
+// In place, pugixml decodes into text itself, which must then outlive doc.
+void Parse(pugi::xml_document& doc, std::string& text, bool inPlace, pugi::xml_encoding& encoding,
            std::u16string_view documentPath, std::string_view partName) {
   pugi::xml_parse_result result =
-      doc.load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_auto);
+      inPlace ? doc.load_buffer_inplace(text.data(), text.size(), kParseFlags, pugi::encoding_auto)
+              : doc.load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_auto);
   if (!result) {
     throw ServiceError(error_number::kMalformedPart,
                        u"Cannot read " + Where(documentPath, partName) +
@@ -206,19 +209,22 @@ struct StringWriter : pugi::xml_writer {
 }  // namespace
 
 struct XmlPart::Impl {
-  std::string text;
+  std::string text;  // as read, unless parsed in place
+  bool keepsText = false;
   std::u16string documentPath;
   std::string partName;
   pugi::xml_document doc;
   pugi::xml_encoding encoding = pugi::encoding_auto;
 };
 
-XmlPart::XmlPart(std::string text, std::u16string_view documentPath, std::string_view partName)
+XmlPart::XmlPart(std::string text, std::u16string_view documentPath, std::string_view partName,
+                 XmlPartUse use)
     : impl_(std::make_unique<Impl>()) {
   impl_->text = std::move(text);
+  impl_->keepsText = use == XmlPartUse::Rewrite;
   impl_->documentPath = documentPath;
   impl_->partName = partName;
-  Parse(impl_->doc, impl_->text, impl_->encoding, documentPath, partName);
+  Parse(impl_->doc, impl_->text, !impl_->keepsText, impl_->encoding, documentPath, partName);
 }
 
 XmlPart::~XmlPart() = default;
@@ -231,6 +237,7 @@ void XmlPart::ForEachElement(const std::function<void(const XmlElement&)>& visit
 std::string XmlPart::WithAttributeValue(std::size_t ordinal, std::string_view qualifiedName,
                                         std::string_view expected, std::string_view value) const {
   Impl& m = *impl_;
+  if (!m.keepsText) throw std::logic_error("XmlPart: parsed for reading only");
   pugi::xml_attribute attribute = FindAttribute(m.doc, ordinal, qualifiedName);
   if (!attribute || expected != attribute.value()) {
     throw ServiceError(error_number::kDocumentChanged,
@@ -258,7 +265,7 @@ std::string XmlPart::WithAttributeValue(std::size_t ordinal, std::string_view qu
     // Another encoding: an equivalent serialisation of the whole part.
     pugi::xml_document copy;
     pugi::xml_encoding encoding;
-    Parse(copy, m.text, encoding, m.documentPath, m.partName);
+    Parse(copy, m.text, false, encoding, m.documentPath, m.partName);
     FindAttribute(copy, ordinal, qualifiedName).set_value(std::string(value).c_str());
     StringWriter writer;
     unsigned flags = pugi::format_raw | pugi::format_no_declaration;
@@ -270,7 +277,7 @@ std::string XmlPart::WithAttributeValue(std::size_t ordinal, std::string_view qu
   // The new text must read back with exactly that one value changed.
   pugi::xml_document check;
   pugi::xml_encoding checkEncoding;
-  Parse(check, result, checkEncoding, m.documentPath, m.partName);
+  Parse(check, result, false, checkEncoding, m.documentPath, m.partName);
   if (value != FindAttribute(check, ordinal, qualifiedName).value()) {
     throw ServiceError(error_number::kMalformedPart,
                        u"Cannot change " + Where(m.documentPath, m.partName) +
