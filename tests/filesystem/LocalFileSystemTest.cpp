@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
