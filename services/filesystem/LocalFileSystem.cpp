@@ -30,7 +30,11 @@ std::string CurrentDirectory() {
 // Relative paths hang below the current folder as typed ("." and ".." stay);
 // trailing separators go so that children read "<folder>/<name>".
 std::string AbsoluteFolderPath(std::string path) {
-  if (path.front() != '/') path = CurrentDirectory() + '/' + path;
+  if (path.front() != '/') {
+    std::string current = CurrentDirectory();
+    if (current.back() != '/') current += '/';
+    path.insert(0, current);
+  }
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
 }

@@ -93,6 +93,9 @@ TEST(GetFolder, PathIsAbsoluteAsTypedWithoutTrailingSeparators) {
   EXPECT_EQ(fso->GetFolder(u"sub")->Path(), tree.Text("sub"));
   EXPECT_EQ(fso->GetFolder(u"./sub/")->Path(), tree.Text("./sub"));
   EXPECT_EQ(fso->GetFolder(u"sub/../alias")->Path(), tree.Text("sub/../alias"));
+
+  CurrentFolder atRoot("/");
+  EXPECT_EQ(fso->GetFolder(u"tmp")->Path(), u"/tmp");
 }
 
 TEST(Folder, ListsRegularFilesAndFoldersAlsoThroughLinksButNothingElse) {
