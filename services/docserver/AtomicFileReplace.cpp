@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,10 +23,43 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Extended attributes hold access control lists and what file servers keep
+// about a file (DOS attributes, foreign ACLs); a replacement without them
+// would change who may read the document. Gives 0 or an errno value.
+int CopyExtendedAttributes(int from, int to) {
+  ssize_t size = ::flistxattr(from, nullptr, 0);
+  if (size < 0) return (errno == ENOTSUP) ? 0 : errno;
+  std::string names(static_cast<std::size_t>(size), '\0');
+  size = ::flistxattr(from, names.data(), names.size());
+  if (size < 0) return errno;
+  names.resize(static_cast<std::size_t>(size));
+  for (std::size_t at = 0; at < names.size();) {
+    std::size_t end = names.find('\0', at);
+    if (end == std::string::npos) end = names.size();
+    const std::string name = names.substr(at, end - at);
+    at = end + 1;
+    ssize_t length = ::fgetxattr(from, name.c_str(), nullptr, 0);
+    if (length < 0) return errno;
+    std::string value(static_cast<std::size_t>(length), '\0');
+    length = ::fgetxattr(from, name.c_str(), value.data(), value.size());
+    if (length < 0) return errno;
+    value.resize(static_cast<std::size_t>(length));
+    // A value the new file has already (a label its folder gave it) is not set again.
+    std::string present(value.size(), '\0');
+    if (::fgetxattr(to, name.c_str(), present.data(), present.size()) == length &&
+        present == value) {
+      continue;
+    }
+    if (::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0) return errno;
+  }
+  return 0;
+}
+
 }  // namespace
 
-UniqueFd ReplaceFileAtomically(const std::string& realPath, const FileIdentity& original,
-                               const std::u16string& displayPath, const FaultHook& faultHook,
+UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
+                               const FileIdentity& original, const std::u16string& displayPath,
+                               const FaultHook& faultHook,
                                const std::function<void(int fd)>& write) {
   const std::string folder = FolderOf(realPath);
   if (int fault = Fault(faultHook, ReplaceStep::CreateTemp)) {
@@ -34,15 +68,21 @@ UniqueFd ReplaceFileAtomically(const std::string& realPath, const FileIdentity& 
   TempFile temp(folder, displayPath);
   write(temp.fd());
 
-  int fault = Fault(faultHook, ReplaceStep::Sync);
-  if (fault == 0 && ::fsync(temp.fd()) != 0) fault = errno;
-  if (fault != 0) throw ErrnoError(fault, u"Cannot write", displayPath);
   // Owner first: changing it clears set-id bits that the mode then restores.
   if (::geteuid() == 0 && ::fchown(temp.fd(), original.owner, original.group) != 0) {
     throw ErrnoError(errno, u"Cannot write", displayPath);
   }
-  if (::fchmod(temp.fd(), original.mode) != 0)
+  if (::fchmod(temp.fd(), original.mode) != 0) {
     throw ErrnoError(errno, u"Cannot write", displayPath);
+  }
+  if (int error = CopyExtendedAttributes(originalFd, temp.fd())) {
+    throw ErrnoError(error, u"Cannot keep the extended attributes (access lists) of", displayPath);
+  }
+
+  // After the attributes, so that they are flushed with the data.
+  int fault = Fault(faultHook, ReplaceStep::Sync);
+  if (fault == 0 && ::fsync(temp.fd()) != 0) fault = errno;
+  if (fault != 0) throw ErrnoError(fault, u"Cannot write", displayPath);
 
   fault = Fault(faultHook, ReplaceStep::Rename);
   if (fault == 0 && ::rename(temp.path().c_str(), realPath.c_str()) != 0) fault = errno;

@@ -1,7 +1,11 @@
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "DocumentCalls.h"
 #include "PackageFixture.h"
@@ -165,13 +169,41 @@ TEST(Rewrite, ToTheSamePathLeavesTheFileUntouched) {
   EXPECT_EQ(after.modified.tv_nsec, before.modified.tv_nsec);
 }
 
-TEST(Rewrite, KeepsPermissionBitsAndOwner) {
+// The access list lets user 65534 read: tag, permissions, id per entry.
+std::string ReadableByNobodyAcl() {
+  std::string acl("\x02\0\0\0", 4);
+  auto entry = [&](std::uint16_t tag, std::uint16_t perm, std::uint32_t id) {
+    for (int i = 0; i < 2; ++i) acl += static_cast<char>((tag >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 2; ++i) acl += static_cast<char>((perm >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i) acl += static_cast<char>((id >> (8 * i)) & 0xFF);
+  };
+  entry(0x01, 6, 0xFFFFFFFF);  // owner rw
+  entry(0x02, 4, 65534);       // user 65534 r
+  entry(0x04, 4, 0xFFFFFFFF);  // owning group r
+  entry(0x10, 4, 0xFFFFFFFF);  // mask r
+  entry(0x20, 0, 0xFFFFFFFF);  // others nothing
+  return acl;
+}
+
+std::string Attribute(const fs::path& file, const char* name) {
+  std::string value(256, '\0');
+  ssize_t n = ::getxattr(file.c_str(), name, value.data(), value.size());
+  value.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+  return value;
+}
+
+TEST(Rewrite, KeepsPermissionsOwnerAndAccessLists) {
   WordDocument word;
   fs::permissions(word.file, fs::perms(0640));
   const bool root = ::geteuid() == 0;
   if (root) {
     ASSERT_EQ(::chown(word.file.c_str(), 65534, 65534), 0);
   }
+  const std::string acl = ReadableByNobodyAcl();
+  ASSERT_EQ(::setxattr(word.file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0)
+      << std::strerror(errno);
+  ASSERT_EQ(::setxattr(word.file.c_str(), "user.origin", "srv1", 4, 0), 0) << std::strerror(errno);
+  const std::string aclBefore = Attribute(word.file, "system.posix_acl_access");
   Stat before = StatOf(word.file);
 
   auto server = CreateBuiltinDocumentServer();
@@ -184,6 +216,8 @@ TEST(Rewrite, KeepsPermissionBitsAndOwner) {
   if (root) {
     EXPECT_EQ(after.owner, 65534u);
   }
+  EXPECT_EQ(Attribute(word.file, "system.posix_acl_access"), aclBefore);
+  EXPECT_EQ(Attribute(word.file, "user.origin"), "srv1");
   EXPECT_EQ(FolderListing(word.folder.path()), std::vector<std::string>{"letter.docx"});
 }
 
