@@ -26,7 +26,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 300 wineboot -i >/dev/null 2>&1
   "$wineserver" -w
 fi
-# One server for the whole run instead of one per test process.
+# One server for the whole run instead of one per test process. Its helper
+# processes start now, detached from any output, so that they cannot hold
+# open the pipes through which ctest reads a test's output.
 "$wineserver" -p
+timeout 120 wineboot </dev/null >/dev/null 2>&1
 
 ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 300 -j "$jobs"
