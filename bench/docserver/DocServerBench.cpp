@@ -272,6 +272,21 @@ int Main(const std::vector<std::string>& args) {
          kWalkGoal);
   Report("walk of " + walked + ", ProcessFolder on the local file system", folderWalk, "cat",
          catWalk, kWalkGoal);
+  // Each format on its own: the two keep their links in very different places.
+  for (const std::string extension : {".docx", ".odt"}) {
+    std::vector<fs::path> subset;
+    for (const fs::path& f : files)
+      if (f.extension() == extension) subset.push_back(f);
+    const std::vector<std::string> catSubset = {
+        "sh", "-c", "find \"$0\" -type f -name \"*$1\" -exec cat {} + >/dev/null", tree.string(),
+        extension};
+    const double catPart = Best(options.trials, [&] { return Seconds([&] { Spawn(catSubset); }); });
+    const double serverPart =
+        Best(options.trials, [&] { return Seconds([&] { ListAll(*server, subset); }); });
+    Report("walk of the " + std::to_string(subset.size()) + " " + extension +
+               " packages, Open+LinkedDocuments+AbsolutePath",
+           serverPart, "cat", catPart, kWalkGoal);
+  }
 
   // One re-pointing of a large package, back and forth between two drives.
   const fs::path copy = options.work / "copy.docx";
