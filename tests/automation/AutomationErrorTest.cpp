@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 
 #include "services/Text.h"
 
@@ -13,6 +14,9 @@ struct NumberCase {
   std::uint32_t hresult;
   std::int32_t number;
 };
+void PrintTo(const NumberCase& c, std::ostream* out) {
+  *out << std::hex << "0x" << c.hresult << " -> " << std::dec << c.number;
+}
 
 class ErrorNumbers : public ::testing::TestWithParam<NumberCase> {};
 

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +40,9 @@ std::string ArgumentOf(const Invocation& call) {
 }
 
 enum class NoLinks { kEmpty, kNull, kNullObject };
+void PrintTo(NoLinks form, std::ostream* out) {
+  *out << (form == NoLinks::kEmpty ? "Empty" : form == NoLinks::kNull ? "Null" : "NullObject");
+}
 
 struct Failure {
   HRESULT code;

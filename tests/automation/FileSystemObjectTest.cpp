@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,7 @@ struct DriveNameCase {
   const char16_t* driveName;
   bool network = false;
 };
+void PrintTo(const DriveNameCase& c, std::ostream* out) { *out << c.name; }
 
 class DriveNames : public FileSystemObject, public ::testing::WithParamInterface<DriveNameCase> {};
 
