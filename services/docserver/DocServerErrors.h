@@ -6,6 +6,8 @@
 
 // The numbers the built-in document server fails with.
 //
+// A bad argument:
+//   5   invalid procedure call or argument   SetPath with an empty path
 // File-system failures reuse the shared numbers:
 //   53  file not found            the document (or a folder on its path) does not exist
 //   61  disk full                 no space or quota left while writing the new package
@@ -23,10 +25,13 @@
 //   1006  a part inflates past the size bound (compression bomb)
 //   1007  the document is digitally signed; a change would break the signature
 //   1008  the document changed on disk since it was opened, by someone else
+//   1009  the new path cannot be written in the link's form so that it reads back
+//         as that path
 namespace quavelle::docserver::error_number {
 
 using namespace quavelle::error_number;
 
+inline constexpr std::int32_t kInvalidArgument = 5;
 inline constexpr std::int32_t kNotAPackage = 1001;
 inline constexpr std::int32_t kEncryptedDocument = 1002;
 inline constexpr std::int32_t kDamagedPackage = 1003;
@@ -35,5 +40,6 @@ inline constexpr std::int32_t kDocTypeInPart = 1005;
 inline constexpr std::int32_t kPartTooLarge = 1006;
 inline constexpr std::int32_t kSignedDocument = 1007;
 inline constexpr std::int32_t kDocumentChanged = 1008;
+inline constexpr std::int32_t kUnwritablePath = 1009;
 
 }  // namespace quavelle::docserver::error_number

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -24,6 +25,16 @@ std::string RealPath(const std::u16string& path) {
   std::unique_ptr<char, FreeDeleter> real(::realpath(TextToNativePath(path).c_str(), nullptr));
   if (!real) throw ErrnoError(errno, u"Cannot write", path);
   return real.get();
+}
+
+// Whether a link reads back as the path asked for; the separator may differ
+// ("D:/Data/a.xlsx" reads back as "D:\Data\a.xlsx").
+bool ReadsBackAs(std::u16string_view read, std::u16string_view asked) {
+  auto separator = [](char16_t c) { return c == u'/' || c == u'\\'; };
+  return read.size() == asked.size() &&
+         std::equal(read.begin(), read.end(), asked.begin(), [&](char16_t a, char16_t b) {
+           return a == b || (separator(a) && separator(b));
+         });
 }
 
 }  // namespace
@@ -76,9 +87,20 @@ std::string PackageState::RewrittenPart(const LinkRecord& record, const std::str
 void PackageState::Repoint(std::size_t index, const std::u16string& newPath) {
   LinkRecord& record = links_.at(index);
   FoundLink& link = record.link;
+  if (newPath.empty()) {
+    throw ServiceError(error_number::kInvalidArgument,
+                       u"Cannot change a link of '" + path_ + u"' to an empty path");
+  }
   const std::u16string formatted = FormatLinkTarget(link.target, newPath, *link.context);
   const std::string stored = ToUtf8(formatted);
   if (stored == link.storedValue) return;  // already there: the file is not touched
+  // Nothing is written that would not read back as the path asked for.
+  std::optional<LinkTarget> reparsed = ParseLinkTarget(formatted, *link.context);
+  if (!reparsed || !ReadsBackAs(reparsed->absolutePath, newPath)) {
+    throw ServiceError(error_number::kUnwritablePath,
+                       u"Cannot change a link of '" + path_ + u"' to '" + newPath +
+                           u"': it cannot be written so that it reads back as that path");
+  }
 
   ZipArchive& zip = Archive();
   for (std::uint64_t i = 0, n = zip.EntryCount(); i < n; ++i) {
@@ -114,12 +136,7 @@ void PackageState::Repoint(std::size_t index, const std::u16string& newPath) {
   archive_.reset();
   file_ = PackageFile::Adopt(std::move(written), path_);
   link.storedValue = stored;
-  if (std::optional<LinkTarget> reparsed = ParseLinkTarget(formatted, *link.context)) {
-    link.target = std::move(*reparsed);
-  } else {
-    link.target.absolutePath = newPath;
-    link.target.stored = formatted;
-  }
+  link.target = std::move(*reparsed);
 }
 
 }  // namespace quavelle::docserver

@@ -359,6 +359,26 @@ TEST(FullDisk, LeavesTheDocumentAsItWasAndNoTemporaryFile) {
   EXPECT_EQ(FolderListing(folder / "disk"), std::vector<std::string>{"a.docx"});
 }
 
+TEST(NewPaths, ThatCannotBeStoredAsFileLinksAreRefused) {
+  TempFolder folder;
+  fs::path file = folder / "a.docx";
+  WritePackage(file, LinkedWord());
+  const std::string before = ReadBytes(file);
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(file.string()));
+  std::unique_ptr<LinkedDocument> link = LinkAt(*document, 0);
+
+  EXPECT_EQ(ErrorNumber([&] { link->SetPath(u""); }), number::kInvalidArgument);
+  EXPECT_EQ(ErrorNumber([&] { link->SetPath(u"https://example.com/plan.xlsx"); }),
+            number::kUnwritablePath);
+  EXPECT_EQ(ReadBytes(file), before);
+  EXPECT_EQ(link->AbsolutePath(), u"C:\\Data\\plan.xlsx");
+
+  // Other separators name the same file.
+  link->SetPath(u"D:/Data/plan.xlsx");
+  EXPECT_EQ(LinkPaths(*server, file.string()), std::vector<std::u16string>{u"D:\\Data\\plan.xlsx"});
+}
+
 TEST(ChangedOnDisk, AFileChangedBySomeoneElseIsNotOverwritten) {
   TempFolder folder;
   fs::path file = folder / "a.docx";
