@@ -700,13 +700,14 @@ bool IsFullPath(const Location& l) {
   return l.kind == Kind::Drive || l.kind == Kind::Share || l.kind == Kind::Posix;
 }
 
-// Whether `candidate` reads back as the path and suffix it was written for.
+// Whether `candidate` reads back as the path and suffix it was written for,
+// letter case included, so that the link then gives the very path it was set to.
 bool ReadsBack(View candidate, const TargetContext& context, const Location& target, View newPath,
                View suffix) {
   const std::optional<Reading> r = Read(candidate, context);
   if (!r || r->suffix != suffix) return false;
   if (target.kind == Kind::Posix) return r->absolutePath == newPath;
-  return FoldEqual(r->absolutePath, WindowsSeparators(newPath));
+  return r->absolutePath == WindowsSeparators(newPath);
 }
 
 }  // namespace
