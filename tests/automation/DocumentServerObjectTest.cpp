@@ -239,18 +239,6 @@ TEST_F(DocumentServerObject, ProcessFileCallsTheServerInOrderPassingArgumentsAsA
                            }));
 }
 
-TEST_F(DocumentServerObject, LinksAreVisitedInTheCollectionsOrder) {
-  const std::vector<std::u16string> links{u"C:\\z.doc", u"C:\\a.doc", u"C:\\m.doc", u"C:\\b.doc"};
-  model().AddDocument(u"C:\\d.doc", u"C:\\d.doc", links);
-
-  ProcessFile(u"C:\\d.doc", u"C:", u"C:");
-
-  ASSERT_EQ(results_.rows.size(), links.size());
-  for (std::size_t i = 0; i < links.size(); ++i) {
-    EXPECT_TRUE(results_.rows[i].starts_with(ToUtf8(links[i]) + " | ")) << results_.rows[i];
-  }
-}
-
 class DocumentWithoutLinks : public DocumentServerObject,
                              public ::testing::WithParamInterface<NoLinks> {};
 
