@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "LineDocumentServer.h"
+#include "TestServices.h"
 #include "ui/DriveFolders.h"
 #include "ui/Main.h"
 #include "ui/frmBrowseFolder.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "LineDocumentServer.h"
+#include "TestServices.h"
 #include "ui/Main.h"
 
 namespace quavelle::test {
@@ -53,26 +53,6 @@ TEST_F(MainWindowTest, LoadCreatesBothServicesAndListsThreeHeadersWithoutRows) {
   EXPECT_EQ(headers, (QStringList{"Replaced", "with", "In container"}));
   EXPECT_EQ(rows.rowCount(), 0);
   EXPECT_TRUE(loaded.strSearchDrive.empty() && loaded.strSearchFolder.empty());
-}
-
-TEST_F(MainWindowTest, LabelsShowTheirWholeTextInsideTheirFrame) {
-  for (const QLabel* label : {&window->Label2, &window->Label3}) {
-    EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
-    EXPECT_TRUE(label->parentWidget()->rect().contains(label->geometry()));
-  }
-}
-
-TEST_F(MainWindowTest, ServiceThatCannotBeCreatedFailsTheLoad) {
-  ServiceSource source = MakeTestServices().source;
-  source.createFileSystem = [](const std::u16string&) -> std::unique_ptr<FileSystemService> {
-    throw ServiceError(429, u"ActiveX component can't create object");
-  };
-  try {
-    Main loaded(source);
-    FAIL() << "the window loaded without its file-system service";
-  } catch (const ServiceError& failure) {
-    EXPECT_EQ(failure.number(), 429);
-  }
 }
 
 TEST_F(MainWindowTest, ListFillsTheClientAreaWhenShownAndFollowsItsGrowth) {

@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "LineDocumentServer.h"
+#include "TestServices.h"
 #include "ui/Program.h"
 
 namespace quavelle::test {
