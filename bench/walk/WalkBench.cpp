@@ -220,6 +220,8 @@ int Benchmark() {
               b.median * 1e3);
   std::printf("  walk / find          best %.2fx  median %.2fx  (goal <= 1.5x)\n", w.best / f.best,
               w.median / f.median);
+  std::printf("  unguarded / find     best %.2fx  median %.2fx\n", b.best / f.best,
+              b.median / f.median);
   std::printf("  guard share of walk  %.0f%% (median)\n", 100.0 * (w.median - b.median) / w.median);
 
   // Each memory figure comes from a fresh process walking one tree once.
