@@ -10,16 +10,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include "core/LinkRetargeting.h"
 #include "core/ResultsList.h"
@@ -76,6 +80,26 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct ZipDiscard {
+  void operator()(zip_t* archive) const noexcept { zip_discard(archive); }
+};
+
+void WriteZip(const fs::path& path, const std::vector<std::pair<std::string, std::string>>& parts) {
+  int error = 0;
+  std::unique_ptr<zip_t, ZipDiscard> archive(zip_open(path.c_str(), ZIP_CREATE | ZIP_EXCL, &error));
+  if (!archive) throw std::runtime_error("cannot create " + path.string());
+  for (const auto& [name, bytes] : parts) {
+    zip_source_t* source = zip_source_buffer(archive.get(), bytes.data(), bytes.size(), 0);
+    if (source == nullptr ||
+        zip_file_add(archive.get(), name.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
+      zip_source_free(source);
+      throw std::runtime_error("cannot add " + name + " to " + path.string());
+    }
+  }
+  if (zip_close(archive.get()) != 0) throw std::runtime_error("cannot write " + path.string());
+  archive.release();
 }
 
 // The office suite run headless with a throw-away profile (and home) that
@@ -186,6 +210,23 @@ const char kCalcSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </office:spreadsheet></office:body></office:document>
 )";
 
+// A package as another word processor writes it: file URLs with backslashes,
+// a share in the path part, an escaped space.
+const std::vector<std::pair<std::string, std::string>> kWordStyleParts = {
+    {"[Content_Types].xml",
+     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/></Types>)"},
+    {"_rels/.rels",
+     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>)"},
+    {"word/document.xml",
+     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><w:body><w:p><w:hyperlink r:id="rId2"><w:r><w:t>plan</w:t></w:r></w:hyperlink></w:p><w:p><w:hyperlink r:id="rId3"><w:r><w:t>share</w:t></w:r></w:hyperlink></w:p></w:body></w:document>)"},
+    {"word/_rels/document.xml.rels",
+     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink" Target="file:///C:\Data\Q2%20plan.xlsx" TargetMode="External"/><Relationship Id="rId3" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink" Target="file:///\\srv1\proj\a.docx" TargetMode="External"/></Relationships>)"},
+};
+
 std::string PercentDecode(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -223,7 +264,15 @@ std::string Locate(const std::string& reference, const fs::path& flatFileDir) {
     return ref.front() == '/' ? ref : "//" + ref;
   }
   if (ref.find("://") != std::string::npos || ref.front() == '/') return ref;
-  return (flatFileDir / ref).lexically_normal().string();
+  // Climbed by hand: "../../..//srv2/x" names a share, which normalising would lose.
+  fs::path folder = flatFileDir;
+  std::string_view rest = ref;
+  while (rest.substr(0, 3) == "../") {
+    folder = folder.parent_path();
+    rest.remove_prefix(3);
+  }
+  if (!rest.empty() && rest.front() == '/') return folder.string() + std::string(rest);
+  return (folder / rest).lexically_normal().string();
 }
 
 // Every file location the flat file refers to: hyperlinks, images, table
@@ -282,7 +331,7 @@ void MoveDrive(DocumentServer& server, const fs::path& folder, const std::u16str
 }
 
 struct Sample {
-  std::string source;              // flat file the suite converts
+  std::string source;              // flat file the suite converts; empty: written here
   std::string format;              // package it converts it to
   std::string name;                // the package's name here
   std::string flatFormat;          // what the suite reads it back as
@@ -320,6 +369,12 @@ TEST(OfficeSuiteRoundTrip, SuiteReadsTheTargetsTheServerRepointed) {
       {"writer.fodt", "docx", "text-docx.docx", "fodt", writerLinks, writerReadBack},
       {"calc.fods", "ods", "sheet-ods.ods", "fods", calcLinks, calcReadBack},
       {"calc.fods", "xlsx", "sheet-xlsx.xlsx", "fods", calcLinks, calcReadBack},
+      {"",
+       "docx",
+       "word-style.docx",
+       "fodt",
+       {u"C:\\Data\\Q2 plan.xlsx", u"\\\\srv1\\proj\\a.docx"},
+       {"/D:/Data/Q2 plan.xlsx", "//srv2/proj/a.docx"}},
   };
 
   // The suite writes the packages, one start per format.
@@ -327,6 +382,10 @@ TEST(OfficeSuiteRoundTrip, SuiteReadsTheTargetsTheServerRepointed) {
   const fs::path moved = work.path() / "moved";
   fs::create_directories(moved);
   for (const Sample& s : samples) {
+    if (s.source.empty()) {
+      WriteZip(moved / s.name, kWordStyleParts);
+      continue;
+    }
     const fs::path out = made / s.format;
     suite.ConvertTo(s.format, out, {src / s.source});
     fs::copy_file(out / fs::path(s.source).stem().concat("." + s.format), moved / s.name);
