@@ -1,8 +1,8 @@
 # Project-wide compile options, linked PRIVATE into our own targets only.
 add_library(quavelle_warnings INTERFACE)
 if(MSVC)
-  # Native Windows builds with the Microsoft compiler. CI builds only with GCC and
-  # mingw-w64, so this compiler's own extra warnings are shown but not made errors.
+  # Native Windows builds with MSVC. CI builds only with GCC and
+  # mingw-w64, so its own extra warnings are shown but not made errors.
   target_compile_options(quavelle_warnings INTERFACE /W4 /permissive- /utf-8 /Zc:__cplusplus)
 else()
   target_compile_options(quavelle_warnings INTERFACE -Wall -Wextra -Wpedantic -Werror)
