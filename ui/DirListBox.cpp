@@ -40,7 +40,9 @@ DirListBox::DirListBox(QWidget* parent) : QTreeWidget(parent) {
   setIndentation(12);
   connect(this, &QTreeWidget::itemDoubleClicked, this,
           [this](QTreeWidgetItem* entry, int) { Activated(entry); });
-  Open(CurrentFolderOfDrive(CurrentDrive()));
+  // The process's current folder may have been removed since it was taken.
+  const QString start = CurrentFolderOfDrive(CurrentDrive());
+  Open(QFileInfo(start).isDir() ? start : QDir::rootPath());
 }
 
 QString DirListBox::Path() const { return path_; }
