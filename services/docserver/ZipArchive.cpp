@@ -155,11 +155,15 @@ ServiceError PackageError(zip_error_t* error, std::u16string_view action,
       systemCode != 0) {
     return ErrnoError(systemCode, action, path);
   }
-  std::int32_t number = error_number::kDamagedPackage;
-  if (zipCode == ZIP_ER_NOZIP) number = error_number::kNotAPackage;
-  if (zipCode == ZIP_ER_MEMORY) number = error_number::kPathFileAccessError;
-  return ServiceError(number, std::u16string(action) + u" '" + path + u"': damaged package (" +
-                                  ZipReason(error) + u")");
+  std::u16string text = std::u16string(action) + u" '" + path + u"': ";
+  if (zipCode == ZIP_ER_MEMORY) {
+    return ServiceError(error_number::kPathFileAccessError, text + u"out of memory");
+  }
+  if (zipCode == ZIP_ER_NOZIP) {
+    return ServiceError(error_number::kNotAPackage, text + u"not a zip package");
+  }
+  return ServiceError(error_number::kDamagedPackage,
+                      text + u"damaged package (" + ZipReason(error) + u")");
 }
 
 struct ArchiveCloser {
@@ -273,7 +277,8 @@ std::string ZipArchive::ReadEntry(std::uint64_t index, std::uint64_t limit) cons
   std::array<char, 65536> chunk{};
   for (;;) {
     // Ask for one byte past the limit so that a lying directory is caught.
-    std::uint64_t room = limit + 1 - data.size();
+    std::uint64_t room = limit - data.size();
+    if (room < chunk.size()) ++room;
     zip_int64_t n =
         zip_fread(file.get(), chunk.data(), std::min<std::uint64_t>(room, chunk.size()));
     if (n < 0) throw PackageError(zip_file_get_error(file.get()), u"Cannot read", path);
