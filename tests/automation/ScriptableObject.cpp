@@ -14,7 +14,8 @@ int liveObjects = 0;
 bool SameName(const std::u16string& a, const wchar_t* b) {
   std::size_t i = 0;
   for (; i < a.size(); ++i) {
-    if (b[i] == L'\0' || std::towlower(static_cast<wchar_t>(a[i])) != std::towlower(b[i])) return false;
+    if (b[i] == L'\0' || std::towlower(static_cast<wchar_t>(a[i])) != std::towlower(b[i]))
+      return false;
   }
   return b[i] == L'\0';
 }
