@@ -213,8 +213,9 @@ void SetFirstLink(DocumentServer& server, const fs::path& package, const std::u1
 
 std::u16string FirstLink(DocumentServer& server, const fs::path& package) {
   auto linked = server.Open(NativePathToText(package.string()))->LinkedDocuments();
-  auto items = linked->NewEnum();
-  return items->Next()->AbsolutePath();
+  auto link = linked ? linked->NewEnum()->Next() : nullptr;
+  if (!link) throw std::runtime_error("no links in " + package.string());
+  return link->AbsolutePath();
 }
 
 int Main(const std::vector<std::string>& args) {
