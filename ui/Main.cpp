@@ -6,6 +6,7 @@
 #include <QResizeEvent>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "core/LinkRetargeting.h"
@@ -47,6 +48,22 @@ class RunningMark {
 
  private:
   bool& running_;
+};
+
+// Lets the window repaint at each folder and file the walk meets, so a long
+// walk that lists nothing does not look hung either.
+class RepaintingWalkGuard : public WalkGuard {
+ public:
+  RepaintingWalkGuard(WalkGuard& inner, std::function<void()> repaint)
+      : inner_(inner), repaint_(std::move(repaint)) {}
+  bool FirstVisit(const std::u16string& path) override {
+    repaint_();
+    return inner_.FirstVisit(path);
+  }
+
+ private:
+  WalkGuard& inner_;
+  std::function<void()> repaint_;
 };
 
 }  // namespace
@@ -158,13 +175,14 @@ void Main::DoIt_Click() {
   const WaitCursor wait;
   try {
     ListView1.Clear();
-    const std::unique_ptr<WalkGuard> visited = services_.createWalkGuard();
+    const std::unique_ptr<WalkGuard> walkGuard = services_.createWalkGuard();
+    RepaintingWalkGuard visited(*walkGuard, [this] { KeepPainted(); });
     RunContext context{OldDrive.text().toStdU16String(),
                        NewDrive.text().toStdU16String(),
                        *objDocServer,
                        *objFSO,
                        ListView1,
-                       *visited};
+                       visited};
     sincePainted_.start();
     ProcessFolder(context, SearchFolder.text().toStdU16String());
   } catch (const ServiceError& failure) {
