@@ -23,7 +23,12 @@
 namespace quavelle::testing {
 namespace {
 
-constexpr char16_t kProgId[] = u"Quavelle.TestDocumentServer";
+// Test programs run side by side in one registry: each maps identifiers of its own.
+std::u16string ProgIdFor(const char* name) {
+  const std::string text = "Quavelle." + std::string(name) + std::to_string(GetCurrentProcessId());
+  return std::u16string(text.begin(), text.end());
+}
+const std::u16string kProgId = ProgIdFor("TestDocumentServer");
 // {6C1E2A53-0F7B-4B7E-9C55-3D4A1E2B7F10}
 constexpr CLSID kClsid = {
     0x6c1e2a53, 0x0f7b, 0x4b7e, {0x9c, 0x55, 0x3d, 0x4a, 0x1e, 0x2b, 0x7f, 0x10}};
@@ -378,15 +383,15 @@ TEST_F(DocumentServerObject, TheServersChangesToAByReferenceArgumentStayWithTheS
 
 TEST_F(DocumentServerObject, AnIdentifierWhoseClassNobodyProvidesCannotBeCreated) {
   const ProgIdRegistration orphan(
-      u"Quavelle.TestOrphan",
+      ProgIdFor("TestOrphan"),
       {0x6c1e2a54, 0x0f7b, 0x4b7e, {0x9c, 0x55, 0x3d, 0x4a, 0x1e, 0x2b, 0x7f, 0x11}},
       Ref<IDispatch>());
   try {
-    CreateObjectAs<DocumentServer>(u"Quavelle.TestOrphan");
+    CreateObjectAs<DocumentServer>(ProgIdFor("TestOrphan"));
     FAIL() << "expected a ServiceError";
   } catch (const ServiceError& e) {
     EXPECT_EQ(e.number(), error_number::kCannotCreateObject);
-    EXPECT_NE(e.description().find(u"Quavelle.TestOrphan"), std::u16string::npos);
+    EXPECT_NE(e.description().find(ProgIdFor("TestOrphan")), std::u16string::npos);
   }
 }
 
