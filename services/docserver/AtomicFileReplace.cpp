@@ -69,8 +69,10 @@ UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
   write(temp.fd());
 
   // Owner first: changing it clears set-id bits that the mode then restores.
-  if (::geteuid() == 0 && ::fchown(temp.fd(), original.owner, original.group) != 0) {
-    throw ErrnoError(errno, u"Cannot write", displayPath);
+  // Without privilege this works only for one's own file and group; a file
+  // taken over by whoever re-pointed its links would change who may use it.
+  if (::fchown(temp.fd(), original.owner, original.group) != 0) {
+    throw ErrnoError(errno, u"Cannot keep the owner and group of", displayPath);
   }
   if (::fchmod(temp.fd(), original.mode) != 0) {
     throw ErrnoError(errno, u"Cannot write", displayPath);

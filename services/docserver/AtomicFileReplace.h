@@ -11,10 +11,11 @@ namespace quavelle::docserver {
 
 // Replaces the regular file at realPath (no symbolic link on the last step)
 // with what write puts into a temporary file beside it: given the original's
-// permission bits, extended attributes (access lists) and, when privileged,
-// owner (read from originalFd and original), flushed, renamed over it, and the
-// folder flushed. Before the rename any failure removes the temporary file
-// and leaves the original as it was. Returns the new file, open for reading.
+// owner, group, permission bits and extended attributes (access lists; read
+// from originalFd and original), flushed, renamed over it, and the folder
+// flushed. When any of these cannot be kept the original stays as it was. Before the rename any
+// failure removes the temporary file and leaves the original as it was. Returns the new file, open
+// for reading.
 UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
                                const FileIdentity& original, const std::u16string& displayPath,
                                const FaultHook& faultHook,

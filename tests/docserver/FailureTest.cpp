@@ -244,6 +244,22 @@ TEST(Permissions, AWritableFileInAReadOnlyFolderStaysAsItWas) {
   EXPECT_EQ(FolderListing(shared.folder), std::vector<std::string>{"a.docx"});
 }
 
+TEST(Permissions, AFileOfAnotherOwnerIsNotTakenOver) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file to another owner";
+  SharedFolder shared;
+  fs::permissions(shared.folder, fs::perms(0777));
+  fs::path file = shared.folder / "a.docx";
+  WritePackage(file, LinkedWord());
+  const std::string before = ReadBytes(file);
+  // Owned by root, writable for the user's group: the user may write it but
+  // could not give a new file root's ownership.
+  ASSERT_EQ(::chown(file.c_str(), 0, 65534), 0);
+  fs::permissions(file, fs::perms(0664));
+  EXPECT_EQ(AsUnprivilegedUser([&] { return SetFirstLink(file); }), number::kPermissionDenied);
+  EXPECT_EQ(ReadBytes(file), before);
+  EXPECT_EQ(FolderListing(shared.folder), std::vector<std::string>{"a.docx"});
+}
+
 struct SignedCase {
   const char* name;
   const char* fileName;
