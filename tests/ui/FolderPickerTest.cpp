@@ -76,8 +76,15 @@ class FolderPickerTest : public testing::Test {
 
 TEST_F(FolderPickerTest, FirstBrowseOpensOnTheCurrentFolderAndOkTakesTheOpenedFolder) {
   QString firstPath;
+  QStringList tabOrder;
   const bool shown = Browse([&](frmBrowseFolder& picker) {
     firstPath = picker.Dir1.Path();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&picker));
+    for (int stop = 0; stop < 4; ++stop) {
+      QWidget* focus = QApplication::focusWidget();
+      tabOrder << (focus ? focus->objectName() : "none");
+      if (focus) QTest::keyClick(focus, Qt::Key_Tab);
+    }
     EXPECT_EQ(picker.Drive1.Drive(), CurrentDrive());
     picker.Dir1.setPath(tree.path());
     DoubleClick(picker.Dir1, Native("b"));
@@ -88,6 +95,7 @@ TEST_F(FolderPickerTest, FirstBrowseOpensOnTheCurrentFolderAndOkTakesTheOpenedFo
   });
   ASSERT_TRUE(shown);
   EXPECT_EQ(firstPath, QDir::toNativeSeparators(QDir::currentPath()));
+  EXPECT_EQ(tabOrder, (QStringList{"Drive1", "Dir1", "cmdCancel", "cmdOK"}));
   EXPECT_EQ(services.fileSystem->drivesAsked, std::vector<std::u16string>{u""});
   EXPECT_EQ(window->SearchFolder.text(), Native("b"));  // opened, not merely highlighted
   EXPECT_EQ(window->strSearchFolder, Native("b").toStdU16String());
