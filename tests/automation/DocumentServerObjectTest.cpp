@@ -367,6 +367,45 @@ TEST_F(DocumentServerObject, ANothingElementOfTheCollectionFailsAtItsFirstMember
   EXPECT_EQ(each->Next(), nullptr);
 }
 
+TEST_F(DocumentServerObject, ResultsOfAnotherKindAreConvertedOrFailWithTypeMismatch) {
+  const Ref<ScriptableObject> links = ScriptableObject::Make();
+  links->DefineElements({});
+  const Ref<ScriptableObject> document = ScriptableObject::Make();
+  document->Define(u"LinkedDocuments", [links](Invocation& call) {
+    VariantInit(call.result);
+    call.result->vt = VT_UNKNOWN;  // an object, though not given as a dispatch interface
+    call.result->punkVal = links->AsDispatch().Share();
+    return S_OK;
+  });
+  document->Define(u"FullName", [](Invocation& call) {
+    VariantInit(call.result);
+    call.result->vt = VT_I4;
+    call.result->lVal = 42;
+    return S_OK;
+  });
+  const Ref<ScriptableObject> server = ScriptableObject::Make();
+  server->Define(u"Open", [document](Invocation& call) {
+    if (call.params->cArgs == 1 && call.params->rgvarg[0].vt == (VT_BYREF | VT_BSTR) &&
+        SysStringLen(*call.params->rgvarg[0].pbstrVal) == 0) {
+      return ReturnString(call, u"not a document");
+    }
+    return ReturnObject(call, document->AsDispatch());
+  });
+  const std::unique_ptr<DocumentServer> created = CreateServer(server->AsDispatch());
+
+  const std::unique_ptr<Document> opened = created->Open(u"C:\\w.doc");
+  EXPECT_EQ(opened->FullName(), u"42");
+  const std::unique_ptr<Collection<LinkedDocument>> collection = opened->LinkedDocuments();
+  ASSERT_NE(collection, nullptr);
+  EXPECT_EQ(collection->NewEnum()->Next(), nullptr);
+  try {
+    created->Open(u"");
+    FAIL() << "expected a ServiceError";
+  } catch (const ServiceError& e) {
+    EXPECT_EQ(e.number(), error_number::kTypeMismatch);
+  }
+}
+
 TEST_F(DocumentServerObject, TheServersChangesToAByReferenceArgumentStayWithTheServer) {
   model().AddDocument(u"C:\\w.doc", u"C:\\w.doc", {});
   model().OverwriteOpenArgument();
