@@ -2,13 +2,19 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include "services/filesystem/ErrnoError.h"
+#include "services/filesystem/ListedEntry.h"
 #include "services/filesystem/NativeText.h"
 
 namespace quavelle {
@@ -49,9 +55,9 @@ bool HasWantedType(mode_t mode, Wanted wanted) {
   return wanted == Wanted::kFiles ? S_ISREG(mode) : S_ISDIR(mode);
 }
 
-// Follows links and fills in types the directory did not record.
-bool TargetIsWanted(const DirectoryStream& dir, const char* name, Wanted wanted) {
-  struct stat st {};
+// Follows links and fills in types the directory did not record; st then
+// holds the target's status.
+bool TargetIsWanted(const DirectoryStream& dir, const char* name, Wanted wanted, struct stat& st) {
   if (::fstatat(dir.Descriptor(), name, &st, 0) != 0) {
     // A dangling or looping link, or an entry removed since it was read.
     if (NamesNothing(errno)) return false;
@@ -60,18 +66,36 @@ bool TargetIsWanted(const DirectoryStream& dir, const char* name, Wanted wanted)
   return HasWantedType(st.st_mode, wanted);
 }
 
-bool IsWanted(const DirectoryStream& dir, const dirent& entry, Wanted wanted) {
+enum class Verdict {
+  kSkipped,
+  kWantedByRecordedType,
+  kWantedAfterFollowing,  // the target's status is at hand
+};
+
+Verdict Judge(const DirectoryStream& dir, const dirent& entry, Wanted wanted, struct stat& st) {
+  bool wantedEntry = false;
   switch (entry.d_type) {
     case DT_REG:
-      return wanted == Wanted::kFiles;
+      wantedEntry = wanted == Wanted::kFiles;
+      break;
     case DT_DIR:
-      return wanted == Wanted::kFolders && !IsDotOrDotDot(entry.d_name);
+      wantedEntry = wanted == Wanted::kFolders && !IsDotOrDotDot(entry.d_name);
+      break;
     case DT_LNK:
     case DT_UNKNOWN:
-      return !IsDotOrDotDot(entry.d_name) && TargetIsWanted(dir, entry.d_name, wanted);
+      if (!IsDotOrDotDot(entry.d_name) && TargetIsWanted(dir, entry.d_name, wanted, st)) {
+        return Verdict::kWantedAfterFollowing;
+      }
+      return Verdict::kSkipped;
     default:
-      return false;
+      break;
   }
+  return wantedEntry ? Verdict::kWantedByRecordedType : Verdict::kSkipped;
+}
+
+bool IsWanted(const DirectoryStream& dir, const dirent& entry, Wanted wanted) {
+  struct stat st {};
+  return Judge(dir, entry, wanted, st) != Verdict::kSkipped;
 }
 
 // Holds its folder's text shared with its siblings and its own name as read, so
@@ -97,22 +121,40 @@ class LocalFile final : public File {
 template <class T>
 class ChildEnumerator;
 
+// Also records each file it hands out as this thread's last listed entry, for
+// the walk guard (see ListedEntry.h).
 template <>
 class ChildEnumerator<File> final : public Enumerator<File> {
  public:
   explicit ChildEnumerator(const std::string& folderPath)
-      : dir_(folderPath), prefix_(std::make_shared<const std::u16string>(TextPrefix(folderPath))) {}
+      : dir_(folderPath),
+        prefix_(std::make_shared<const std::u16string>(TextPrefix(folderPath))),
+        nativePrefix_(folderPath == "/" ? folderPath : folderPath + '/') {}
+  ChildEnumerator(const ChildEnumerator&) = delete;
+  ChildEnumerator& operator=(const ChildEnumerator&) = delete;
+  ~ChildEnumerator() override {
+    ListedEntry& last = LastListedEntry();
+    if (last.owner == this) last.owner = nullptr;
+  }
 
   std::unique_ptr<File> Next() override {
     while (const dirent* entry = dir_.Read()) {
-      if (IsWanted(dir_, *entry, Wanted::kFiles)) {
-        return std::make_unique<LocalFile>(prefix_, entry->d_name);
-      }
+      struct stat st {};
+      const Verdict verdict = Judge(dir_, *entry, Wanted::kFiles, st);
+      if (verdict == Verdict::kSkipped) continue;
+      Record(*entry, verdict, st);
+      return std::make_unique<LocalFile>(prefix_, entry->d_name);
     }
     return nullptr;
   }
 
  private:
+  struct FolderFacts {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t fileSystemType = 0;  // 0 when unknown, which no file system is
+  };
+
   static std::u16string TextPrefix(const std::string& folderPath) {
     std::u16string prefix;
     AppendNativeAsText(prefix, folderPath);
@@ -120,8 +162,45 @@ class ChildEnumerator<File> final : public Enumerator<File> {
     return prefix;
   }
 
+  void Record(const dirent& entry, Verdict verdict, const struct stat& st) {
+    ListedEntry& last = LastListedEntry();
+    last.owner = this;
+    last.path.assign(nativePrefix_).append(entry.d_name);
+    last.followed = verdict == Verdict::kWantedAfterFollowing;
+    if (last.followed) {
+      last.device = st.st_dev;
+      last.inode = st.st_ino;
+      return;
+    }
+    const FolderFacts& folder = ListedFolder();
+    last.device = folder.device;
+    last.inode = entry.d_ino;
+    last.folderInode = folder.inode;
+    last.fileSystemType = folder.fileSystemType;
+  }
+
+  // Read from the open directory itself, so that they describe the folder whose
+  // entries were listed even if its path has been re-pointed since.
+  const FolderFacts& ListedFolder() {
+    if (folder_) return *folder_;
+    folder_.emplace();
+    struct stat st {};
+    if (::fstat(dir_.Descriptor(), &st) != 0) return *folder_;
+#ifdef __linux__
+    struct statfs fs {};
+    if (::fstatfs(dir_.Descriptor(), &fs) != 0) return *folder_;
+    // f_type is a signed word of either width; the magic numbers are 32-bit patterns.
+    folder_->fileSystemType = static_cast<std::uint32_t>(fs.f_type);
+#endif
+    folder_->device = st.st_dev;
+    folder_->inode = st.st_ino;
+    return *folder_;
+  }
+
   DirectoryStream dir_;
   std::shared_ptr<const std::u16string> prefix_;
+  std::string nativePrefix_;
+  std::optional<FolderFacts> folder_;
 };
 
 template <>

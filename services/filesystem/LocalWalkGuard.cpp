@@ -4,10 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "services/filesystem/IdentitySet.h"
+#include "services/filesystem/ListedEntry.h"
+#include "services/filesystem/ListingInodes.h"
+#include "services/filesystem/MountPointFolders.h"
 #include "services/filesystem/NativeText.h"
 
 namespace quavelle {
@@ -41,16 +46,53 @@ class FolderHandle {
   int fd_ = -1;
 };
 
+struct Identity {
+  std::uint64_t device;
+  std::uint64_t inode;
+};
+
 class LocalWalkGuard final : public WalkGuard {
  public:
   bool FirstVisit(const std::u16string& path) override {
-    struct stat st {};
     // Unreadable identities count as new: the service then reports the real failure.
-    if (!TextToNativePathExactly(path, native_) || !StatFollowingLinks(st)) return true;
+    if (!TextToNativePathExactly(path, native_)) return true;
+    if (const std::optional<Identity> listed = IdentityFromListing()) {
+      return seen_.Insert(listed->device, listed->inode);
+    }
+    struct stat st {};
+    if (!StatFollowingLinks(st)) return true;
     return seen_.Insert(st.st_dev, st.st_ino);
   }
 
  private:
+  // The identity the files listing already read for the entry it handed out
+  // last, when the path names exactly that entry and the listing can be
+  // believed; the same (st_dev, st_ino) that looking the path up would give.
+  std::optional<Identity> IdentityFromListing() {
+    const ListedEntry& last = LastListedEntry();
+    if (last.owner == nullptr || last.path != native_) return std::nullopt;
+    if (!last.followed && !ListingInodeIsFileInodeIn(last)) return std::nullopt;
+    return Identity{last.device, last.inode};
+  }
+
+  // Decided once for each folder in a row of its entries.
+  bool ListingInodeIsFileInodeIn(const ListedEntry& entry) {
+    if (entry.device != trustFolder_.device || entry.folderInode != trustFolder_.inode ||
+        entry.fileSystemType != trustType_) {
+      trustFolder_ = Identity{entry.device, entry.folderInode};
+      trustType_ = entry.fileSystemType;
+      trusted_ = ListingInodeIsFileInode(entry.fileSystemType) && !HoldsMountPoint(trustFolder_);
+    }
+    return trusted_;
+  }
+
+  // The mount table is read the first time a listing could be believed, so one
+  // run sees the mounts made before it and at most a moment after its start.
+  bool HoldsMountPoint(const Identity& folder) {
+    if (!mountPoints_) mountPoints_ = MountPointFolders::Read();
+    return !mountPoints_->Known() || mountPoints_->Holds(folder.device, folder.inode);
+  }
+
   bool StatFollowingLinks(struct stat& st) {
     // Most calls name entries of the same folder as the call before: a handle on
     // that folder spares the kernel the walk down the whole path each time.
@@ -69,6 +111,10 @@ class LocalWalkGuard final : public WalkGuard {
 
   IdentitySet seen_;
   std::string native_;  // reused, as is the parent's path
+  std::optional<MountPointFolders> mountPoints_;
+  Identity trustFolder_{0, 0};
+  std::int64_t trustType_ = 0;
+  bool trusted_ = false;
   std::string parentPath_;
   FolderHandle parent_;
 };

@@ -1,7 +1,14 @@
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
@@ -161,6 +168,25 @@ void ExpectDepthFirstFilesBeforeSubfolders(const std::vector<std::u16string>& op
   }
 }
 
+constexpr int kCannotMount = 77;
+
+// Runs body in a forked child with a mount namespace of its own, so that what it
+// mounts goes with it. Returns body's result, or kCannotMount.
+int RunInOwnMountNamespace(const std::function<int()>& body) {
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    const bool own = ::unshare(CLONE_NEWNS) == 0 &&
+                     ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    ::_exit(own ? body() : kCannotMount);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST(FolderWalk, OpensEveryFileOnceDepthFirstWithFilesBeforeSubfolders) {
   TempTree tree;
   for (const char* folder : {"s1", "s1/t", "s2", "s2/u", "s2/u/v", "empty"}) tree.Folder(folder);
@@ -218,6 +244,42 @@ TEST(FolderWalk, FileReachedThroughHardAndSymbolicLinksIsOpenedOnce) {
   const auto opened = Walk(tree.Text());
   EXPECT_EQ(opened.size(), 2u);
   EXPECT_EQ(std::count(opened.begin(), opened.end(), tree.Text("z/other.doc")), 1);
+}
+
+// Files come before subfolders, so here the links are met before the file's own entry.
+TEST(FolderWalk, FileReachedFirstThroughLinksIsNotOpenedAgainByItsOwnEntry) {
+  TempTree tree;
+  tree.Folder("z");
+  tree.File("z/orig.doc");
+  tree.Symlink("z/orig.doc", "soft.doc");
+  tree.HardLink("z/orig.doc", "hard.doc");
+  tree.File("z/other.doc");
+
+  const auto opened = Walk(tree.Text());
+  EXPECT_EQ(opened.size(), 2u);
+  EXPECT_EQ(std::count(opened.begin(), opened.end(), tree.Text("z/other.doc")), 1);
+  EXPECT_EQ(std::count(opened.begin(), opened.end(), tree.Text("z/orig.doc")), 0);
+}
+
+// A file mounted over a folder's entry is listed with the number of the file it
+// hides; the walk must still know it as the mounted file.
+TEST(FolderWalk, FileMountedOverAnEntryIsKnownAsTheMountedFile) {
+  TempTree tree;
+  tree.File("a.doc");
+  tree.Folder("sub");
+  tree.File("sub/cover.doc");
+  tree.File("sub/plain.doc");
+
+  const int result = RunInOwnMountNamespace([&] {
+    if (::mount(tree.Native("a.doc").c_str(), tree.Native("sub/cover.doc").c_str(), nullptr,
+                MS_BIND, nullptr) != 0) {
+      return kCannotMount;
+    }
+    const auto opened = Walk(tree.Text());
+    return Sorted(opened) == Sorted({tree.Text("a.doc"), tree.Text("sub/plain.doc")}) ? 0 : 1;
+  });
+  if (result == kCannotMount) GTEST_SKIP() << "no mount namespace for this process";
+  EXPECT_EQ(result, 0);
 }
 
 TEST(FolderWalk, PipesSocketsDevicesAndDanglingLinksAreNeverOpened) {
