@@ -9,10 +9,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "services/filesystem/DirectoryStamp.h"
 #include "services/filesystem/ErrnoError.h"
 #include "services/filesystem/ListedEntry.h"
 #include "services/filesystem/NativeText.h"
@@ -118,18 +121,67 @@ class LocalFile final : public File {
   std::string name_;
 };
 
+// The subfolder entries a complete files listing passed over, and the stamp of
+// the directory taken before it read any entry.
+struct PassedFolders {
+  DirectoryStamp stamp;
+  std::vector<std::string> names;
+};
+
+// What a folder's files listing leaves for its subfolders listing: while the
+// directory is unchanged, the subfolders need not be read from it a second time.
+struct FolderListings {
+  std::optional<PassedFolders> passed;
+};
+
+struct FolderFacts {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t fileSystemType = 0;  // 0 when unknown, which no file system is
+  std::optional<DirectoryStamp> settled;
+};
+
+// Read from the open directory itself, so that they describe the folder whose
+// entries are listed even if its path is re-pointed meanwhile.
+FolderFacts FactsOf(const DirectoryStream& dir) {
+  FolderFacts facts;
+  timespec now{};
+  struct stat st {};
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0 || ::fstat(dir.Descriptor(), &st) != 0) {
+    return facts;
+  }
+#ifdef __linux__
+  struct statfs fs {};
+  if (::fstatfs(dir.Descriptor(), &fs) != 0) return facts;
+  // f_type is a signed word of either width; the magic numbers are 32-bit patterns.
+  facts.fileSystemType = static_cast<std::uint32_t>(fs.f_type);
+#endif
+  facts.device = st.st_dev;
+  facts.inode = st.st_ino;
+  const DirectoryStamp stamp{st.st_dev,          st.st_ino,         st.st_mtim.tv_sec,
+                             st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+  facts.settled = SettledStamp(stamp, facts.fileSystemType, now.tv_sec);
+  return facts;
+}
+
+std::string ChildPrefix(const std::string& folderPath) {
+  return folderPath == "/" ? folderPath : folderPath + '/';
+}
+
 template <class T>
 class ChildEnumerator;
 
 // Also records each file it hands out as this thread's last listed entry, for
-// the walk guard (see ListedEntry.h).
+// the walk guard (see ListedEntry.h), and the subfolders it passes over.
 template <>
 class ChildEnumerator<File> final : public Enumerator<File> {
  public:
-  explicit ChildEnumerator(const std::string& folderPath)
+  ChildEnumerator(const std::string& folderPath, std::shared_ptr<FolderListings> listings)
       : dir_(folderPath),
         prefix_(std::make_shared<const std::u16string>(TextPrefix(folderPath))),
-        nativePrefix_(folderPath == "/" ? folderPath : folderPath + '/') {}
+        nativePrefix_(ChildPrefix(folderPath)),
+        folder_(FactsOf(dir_)),
+        listings_(std::move(listings)) {}
   ChildEnumerator(const ChildEnumerator&) = delete;
   ChildEnumerator& operator=(const ChildEnumerator&) = delete;
   ~ChildEnumerator() override {
@@ -141,25 +193,36 @@ class ChildEnumerator<File> final : public Enumerator<File> {
     while (const dirent* entry = dir_.Read()) {
       struct stat st {};
       const Verdict verdict = Judge(dir_, *entry, Wanted::kFiles, st);
+      if (folder_.settled) NotePassedFolder(*entry);
       if (verdict == Verdict::kSkipped) continue;
       Record(*entry, verdict, st);
       return std::make_unique<LocalFile>(prefix_, entry->d_name);
+    }
+    if (folder_.settled) {
+      listings_->passed = PassedFolders{*folder_.settled, std::move(passedFolders_)};
+      folder_.settled.reset();
     }
     return nullptr;
   }
 
  private:
-  struct FolderFacts {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t fileSystemType = 0;  // 0 when unknown, which no file system is
-  };
-
   static std::u16string TextPrefix(const std::string& folderPath) {
     std::u16string prefix;
     AppendNativeAsText(prefix, folderPath);
     if (prefix != u"/") prefix += u'/';
     return prefix;
+  }
+
+  // Only folders the directory records as such are kept. What a link or an
+  // entry of unrecorded type is can change without the directory changing (a
+  // link to a file whose target becomes a folder): then the subfolders are read
+  // afresh.
+  void NotePassedFolder(const dirent& entry) {
+    if (entry.d_type == DT_DIR && !IsDotOrDotDot(entry.d_name)) {
+      passedFolders_.emplace_back(entry.d_name);
+    } else if (entry.d_type == DT_LNK || entry.d_type == DT_UNKNOWN) {
+      folder_.settled.reset();
+    }
   }
 
   void Record(const dirent& entry, Verdict verdict, const struct stat& st) {
@@ -172,66 +235,68 @@ class ChildEnumerator<File> final : public Enumerator<File> {
       last.inode = st.st_ino;
       return;
     }
-    const FolderFacts& folder = ListedFolder();
-    last.device = folder.device;
+    last.device = folder_.device;
     last.inode = entry.d_ino;
-    last.folderInode = folder.inode;
-    last.fileSystemType = folder.fileSystemType;
-  }
-
-  // Read from the open directory itself, so that they describe the folder whose
-  // entries were listed even if its path has been re-pointed since.
-  const FolderFacts& ListedFolder() {
-    if (folder_) return *folder_;
-    folder_.emplace();
-    struct stat st {};
-    if (::fstat(dir_.Descriptor(), &st) != 0) return *folder_;
-#ifdef __linux__
-    struct statfs fs {};
-    if (::fstatfs(dir_.Descriptor(), &fs) != 0) return *folder_;
-    // f_type is a signed word of either width; the magic numbers are 32-bit patterns.
-    folder_->fileSystemType = static_cast<std::uint32_t>(fs.f_type);
-#endif
-    folder_->device = st.st_dev;
-    folder_->inode = st.st_ino;
-    return *folder_;
+    last.folderInode = folder_.inode;
+    last.fileSystemType = folder_.fileSystemType;
   }
 
   DirectoryStream dir_;
   std::shared_ptr<const std::u16string> prefix_;
   std::string nativePrefix_;
-  std::optional<FolderFacts> folder_;
+  FolderFacts folder_;
+  std::vector<std::string> passedFolders_;
+  std::shared_ptr<FolderListings> listings_;
 };
 
+// Hands out what a files listing passed over when the directory still has the
+// stamp it had before that listing, and otherwise reads the directory.
 template <>
 class ChildEnumerator<Folder> final : public Enumerator<Folder> {
  public:
-  explicit ChildEnumerator(const std::string& folderPath)
-      : dir_(folderPath), prefix_(folderPath == "/" ? folderPath : folderPath + '/') {}
+  ChildEnumerator(const std::string& folderPath, const std::shared_ptr<FolderListings>& listings)
+      : prefix_(ChildPrefix(folderPath)) {
+    std::optional<PassedFolders> passed = std::exchange(listings->passed, std::nullopt);
+    if (passed && StampOfPath(folderPath) == passed->stamp) {
+      passed_ = std::move(passed->names);
+    } else {
+      dir_.emplace(folderPath);
+    }
+  }
 
   std::unique_ptr<Folder> Next() override {
-    while (const dirent* entry = dir_.Read()) {
-      if (IsWanted(dir_, *entry, Wanted::kFolders)) return MakeLocalFolder(prefix_ + entry->d_name);
+    if (!dir_) {
+      if (next_ == passed_.size()) return nullptr;
+      return MakeLocalFolder(prefix_ + passed_[next_++]);
+    }
+    while (const dirent* entry = dir_->Read()) {
+      if (IsWanted(*dir_, *entry, Wanted::kFolders)) {
+        return MakeLocalFolder(prefix_ + entry->d_name);
+      }
     }
     return nullptr;
   }
 
  private:
-  DirectoryStream dir_;
   std::string prefix_;
+  std::optional<DirectoryStream> dir_;
+  std::vector<std::string> passed_;
+  std::size_t next_ = 0;
 };
 
 template <class T>
 class Children final : public Collection<T> {
  public:
-  explicit Children(std::string folderPath) : folderPath_(std::move(folderPath)) {}
+  Children(std::string folderPath, std::shared_ptr<FolderListings> listings)
+      : folderPath_(std::move(folderPath)), listings_(std::move(listings)) {}
 
   std::unique_ptr<Enumerator<T>> NewEnum() override {
-    return std::make_unique<ChildEnumerator<T>>(folderPath_);
+    return std::make_unique<ChildEnumerator<T>>(folderPath_, listings_);
   }
 
  private:
   std::string folderPath_;
+  std::shared_ptr<FolderListings> listings_;
 };
 
 class LocalFolder final : public Folder {
@@ -239,10 +304,10 @@ class LocalFolder final : public Folder {
   explicit LocalFolder(std::string nativePath) : nativePath_(std::move(nativePath)) {}
 
   std::unique_ptr<Collection<File>> Files() override {
-    return std::make_unique<Children<File>>(nativePath_);
+    return std::make_unique<Children<File>>(nativePath_, listings_);
   }
   std::unique_ptr<Collection<Folder>> subfolders() override {
-    return std::make_unique<Children<Folder>>(nativePath_);
+    return std::make_unique<Children<Folder>>(nativePath_, listings_);
   }
   std::u16string Path() override {
     std::u16string path;
@@ -252,6 +317,7 @@ class LocalFolder final : public Folder {
 
  private:
   std::string nativePath_;
+  std::shared_ptr<FolderListings> listings_ = std::make_shared<FolderListings>();
 };
 
 }  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quavelle {
+
+// A directory and its modification and change times at one moment. Adding,
+// removing or renaming an entry moves both times, so an equal stamp read later
+// means the same entries, provided the times could not repeat: see SettledStamp.
+struct DirectoryStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
+  std::int64_t changedSeconds = 0;
+  std::int64_t changedNanoseconds = 0;
+
+  bool operator==(const DirectoryStamp&) const = default;
+};
+
+// The stamp, when comparing it later tells whether the entries changed: the
+// file system keeps directory times itself (DirectoryTimesTrackEntries) and
+// both times lie more than two seconds before nowSeconds, read before the
+// stamp. A change after that gets a later time even where times are coarse,
+// whereas one in the same clock tick as the last change could keep the time.
+std::optional<DirectoryStamp> SettledStamp(const DirectoryStamp& stamp,
+                                           std::int64_t fileSystemMagic, std::int64_t nowSeconds);
+
+// The stamp of the directory path names now (links followed), if it names one.
+std::optional<DirectoryStamp> StampOfPath(const std::string& path);
+
+}  // namespace quavelle
