@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -56,10 +57,15 @@ void WriteWhole(const fs::path& path, const std::uint8_t* data, std::size_t size
   close(fd);
 }
 
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "document server: %s\n", what);
+  std::abort();
+}
+
 // Lists every link; re-points the first one when asked. True when it re-pointed.
 bool Walk(quavelle::DocumentServer& server, const std::u16string& path, bool repoint) {
   auto document = server.Open(path);
-  if (document->FullName().empty()) std::abort();
+  if (document->FullName().empty()) Fail("an opened document has no full name");
   auto links = document->LinkedDocuments();
   if (!links) return false;
   auto items = links->NewEnum();
@@ -101,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A file the server refuses is an expected outcome.
   }
   // What the server itself wrote must open again and show the new target.
-  if (repointed && !Lists(*server, path, kNewPath)) std::abort();
+  if (repointed && !Lists(*server, path, kNewPath))
+    Fail("a re-pointed link is not listed with its new path");
   return 0;
 }

@@ -17,12 +17,21 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 for target in docserver linktarget; do
+  fuzzer="$root/build/fuzz/fuzz/${target}_fuzzer"
+  # Inputs that once failed are run first, each once, so a fault found by
+  # chance fails every run until it is mended.
+  regressions=(fuzz/regressions/"$target"/*)
+  if [ -e "${regressions[0]}" ]; then
+    echo "== $target: ${#regressions[@]} past findings"
+    (cd "$work" && "$fuzzer" "${regressions[@]/#/$root/}") ||
+      { echo "fuzz: $target fails on a past finding" >&2; exit 1; }
+  fi
   echo "== fuzzing $target for ${seconds}s"
   mkdir -p "$work/$target"
   cp fuzz/corpus/"$target"/* "$work/$target/"
   # Findings (crash-*, leak-*, timeout-*, oom-*) go to the work folder and are
   # printed; libFuzzer's exit status already says whether there were any.
-  if ! (cd "$work" && "$root/build/fuzz/fuzz/${target}_fuzzer" \
+  if ! (cd "$work" && "$fuzzer" \
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
       -print_final_stats=1 "$work/$target"); then
     for finding in "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-*; do
