@@ -22,11 +22,14 @@ struct DirectoryStamp {
 
 // The stamp, when comparing it later tells whether the entries changed: the
 // file system keeps directory times itself (DirectoryTimesTrackEntries) and
-// both times lie more than two seconds before nowSeconds, read before the
-// stamp. A change after that gets a later time even where times are coarse,
-// whereas one in the same clock tick as the last change could keep the time.
+// both times lie far enough before now, read before the stamp, that a later
+// change cannot get the same time. A change gets the kernel's coarse clock, at
+// most a tick behind now, cut to the file system's granularity: a tenth of a
+// second covers the tick, and two seconds cover whole-second times, assumed
+// when neither time has a fraction.
 std::optional<DirectoryStamp> SettledStamp(const DirectoryStamp& stamp,
-                                           std::int64_t fileSystemMagic, std::int64_t nowSeconds);
+                                           std::int64_t fileSystemMagic, std::int64_t nowSeconds,
+                                           std::int64_t nowNanoseconds);
 
 // The stamp of the directory path names now (links followed), if it names one.
 std::optional<DirectoryStamp> StampOfPath(const std::string& path);

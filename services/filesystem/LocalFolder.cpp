@@ -160,7 +160,7 @@ FolderFacts FactsOf(const DirectoryStream& dir) {
   facts.inode = st.st_ino;
   const DirectoryStamp stamp{st.st_dev,          st.st_ino,         st.st_mtim.tv_sec,
                              st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
-  facts.settled = SettledStamp(stamp, facts.fileSystemType, now.tv_sec);
+  facts.settled = SettledStamp(stamp, facts.fileSystemType, now.tv_sec, now.tv_nsec);
   return facts;
 }
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -24,30 +25,39 @@ constexpr std::int64_t kNfs = 0x6969;
 
 struct StampCase {
   const char* what;
-  std::int64_t modified, changed, magic;
+  std::int64_t modified, modifiedNs, changed, changedNs, magic;
   bool settled;
 };
 
 class SettledStampCases : public ::testing::TestWithParam<StampCase> {};
 
-TEST_P(SettledStampCases, OnlyOldTimesOnAKnownLocalFileSystemAreSettled) {
+// Now is 1000.05 s.
+TEST_P(SettledStampCases, OnlyTimesOlderThanTheClocksGrainOnAKnownLocalFileSystemAreSettled) {
   const StampCase& c = GetParam();
-  const DirectoryStamp stamp{1, 2, c.modified, 500, c.changed, 700};
-  const std::optional<DirectoryStamp> settled = SettledStamp(stamp, c.magic, 1000);
+  const DirectoryStamp stamp{1, 2, c.modified, c.modifiedNs, c.changed, c.changedNs};
+  const std::optional<DirectoryStamp> settled = SettledStamp(stamp, c.magic, 1000, 50'000'000);
   EXPECT_EQ(settled.has_value(), c.settled) << c.what;
   if (settled) {
     EXPECT_EQ(*settled, stamp);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SettledStampCases,
-                         ::testing::Values(StampCase{"old", 990, 990, kExt4, true},
-                                           StampCase{"three seconds", 997, 997, kExt4, true},
-                                           StampCase{"two seconds", 998, 997, kExt4, false},
-                                           StampCase{"changed lately", 900, 999, kExt4, false},
-                                           StampCase{"in the future", 2000, 2000, kExt4, false},
-                                           StampCase{"network", 10, 10, kNfs, false},
-                                           StampCase{"unknown type", 10, 10, 0, false}));
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SettledStampCases,
+    ::testing::Values(StampCase{"old", 990, 1, 990, 1, kExt4, true},
+                      StampCase{"just older than a tenth", 999, 949'999'999, 999, 1, kExt4, true},
+                      StampCase{"a tenth exactly", 999, 950'000'000, 999, 1, kExt4, false},
+                      StampCase{"changed lately", 900, 1, 1000, 0, kExt4, false},
+                      StampCase{"whole seconds, older than two", 998, 0, 998, 0, kExt4, true},
+                      StampCase{"whole seconds, two ago", 999, 0, 998, 0, kExt4, false},
+                      StampCase{"in the future", 2000, 1, 2000, 1, kExt4, false},
+                      StampCase{"far future", kMax, 999'999'999, 1, 1, kExt4, false},
+                      StampCase{"far past", kMin, 1, kMin, 1, kExt4, true},
+                      StampCase{"network", 10, 1, 10, 1, kNfs, false},
+                      StampCase{"unknown type", 10, 1, 10, 1, 0, false}));
 
 std::vector<std::u16string> FilesThenSubfolders(Folder& folder) {
   SortedPaths(*folder.Files());  // to the end, as the walk does
@@ -66,8 +76,8 @@ TEST(Folder, SubfoldersListedAfterTheFilesShowChangesMadeInBetween) {
     tree.File(file);
   }
   tree.Symlink("../target", "linked/link");
-  // Directory times within the last moments are never taken at their word.
-  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+  // Directory times within the clock's grain are never taken at their word.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
 
   auto fso = CreateLocalFileSystem();
   auto same = fso->GetFolder(tree.Text("same"));
