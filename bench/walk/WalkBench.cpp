@@ -1,6 +1,7 @@
 // Times the folder walk over the local file-system service against find(1) on
-// the same generated tree, and compares peak memory for one large folder with
-// the same number of files spread over ten folders.
+// the same generated tree, at rest and right after every folder was touched,
+// and compares peak memory for one large folder with the same number of files
+// spread over ten folders.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

@@ -86,8 +86,8 @@ class LocalWalkGuard final : public WalkGuard {
     return trusted_;
   }
 
-  // The mount table is read the first time a listing could be believed, so one
-  // run sees the mounts made before it and at most a moment after its start.
+  // The mount table is read once a run, the first time a listing could be
+  // believed: a file mounted inside the tree later in the run goes unnoticed.
   bool HoldsMountPoint(const Identity& folder) {
     if (!mountPoints_) mountPoints_ = MountPointFolders::Read();
     return !mountPoints_->Known() || mountPoints_->Holds(folder.device, folder.inode);
