@@ -62,14 +62,15 @@ void WriteWhole(const fs::path& path, const std::uint8_t* data, std::size_t size
   std::abort();
 }
 
-// Lists every link; re-points the first one when asked. True when it re-pointed.
-bool Walk(quavelle::DocumentServer& server, const std::u16string& path, bool repoint) {
+// Lists every link; re-points the first one when asked, and says so as soon
+// as it has, since a later link may still fail.
+void Walk(quavelle::DocumentServer& server, const std::u16string& path, bool repoint,
+          bool& repointed) {
   auto document = server.Open(path);
   if (document->FullName().empty()) Fail("an opened document has no full name");
   auto links = document->LinkedDocuments();
-  if (!links) return false;
+  if (!links) return;
   auto items = links->NewEnum();
-  bool repointed = false;
   for (auto link = items->Next(); link; link = items->Next()) {
     const std::u16string target = link->AbsolutePath();
     if (repoint && !repointed) {
@@ -77,7 +78,6 @@ bool Walk(quavelle::DocumentServer& server, const std::u16string& path, bool rep
       repointed = true;
     }
   }
-  return repointed;
 }
 
 bool Lists(quavelle::DocumentServer& server, const std::u16string& path,
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   bool repointed = false;
   try {
-    repointed = Walk(*server, path, (data[0] & 0x80) != 0);
+    Walk(*server, path, (data[0] & 0x80) != 0, repointed);
   } catch (const quavelle::ServiceError&) {
     // A file the server refuses is an expected outcome.
   }
