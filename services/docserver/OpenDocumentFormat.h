@@ -6,12 +6,16 @@ namespace quavelle::docserver {
 
 // OpenDocument: every xlink:href of the content, styles and meta parts of the
 // document and of its embedded sub-documents that names a file outside it.
+// A spreadsheet names the workbook of a table or cell-range source again in
+// formulas, named ranges and the cached sheet's name; those move with it.
 class OpenDocumentFormat : public PackageFormat {
  public:
   bool IsLinkPart(std::string_view entryName) const override;
   bool IsSignaturePart(std::string_view entryName) const override;
   void FindLinks(const XmlPart& part, std::string_view entryName,
                  const std::u16string& documentPath, std::vector<FoundLink>& out) const override;
+  void DependentChanges(const XmlPart& part, const FoundLink& link, std::string_view newStored,
+                        std::vector<AttributeChange>& out) const override;
 };
 
 }  // namespace quavelle::docserver

@@ -11,6 +11,7 @@
 namespace quavelle::docserver {
 
 class XmlPart;
+struct AttributeChange;
 
 // A link found in a part: where it sits and what it says.
 struct FoundLink {
@@ -31,6 +32,11 @@ class PackageFormat {
   // Appends the part's links to other files, in document order.
   virtual void FindLinks(const XmlPart& part, std::string_view entryName,
                          const std::u16string& documentPath, std::vector<FoundLink>& out) const = 0;
+  // Appends the other values of the part that name link's file and must be
+  // written together with it when it becomes newStored; none by default.
+  virtual void DependentChanges(const XmlPart& /*part*/, const FoundLink& /*link*/,
+                                std::string_view /*newStored*/,
+                                std::vector<AttributeChange>& /*out*/) const {}
 };
 
 // The format a file name's extension announces (case ignored), or nullptr for

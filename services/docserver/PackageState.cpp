@@ -80,8 +80,10 @@ std::string PackageState::RewrittenPart(const LinkRecord& record, const std::str
   }
   XmlPart part(zip.ReadEntry(record.entryIndex, options_.maxPartSize), path_, record.entryName,
                XmlPartUse::Rewrite);
-  return part.WithAttributeValue(record.link.elementOrdinal, record.link.attributeName,
-                                 record.link.storedValue, stored);
+  std::vector<AttributeChange> changes = {
+      {record.link.elementOrdinal, record.link.attributeName, record.link.storedValue, stored}};
+  format_->DependentChanges(part, record.link, stored, changes);
+  return part.WithAttributeValues(changes);
 }
 
 void PackageState::Repoint(std::size_t index, const std::u16string& newPath) {

@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -77,6 +78,7 @@ class ElementWalker : public pugi::xml_tree_walker {
     }
     XmlElement element;
     element.ordinal = ordinal_++;
+    element.depth = d;
     element.localName = Local(node.name());
     element.namespaceUri = Resolve(Prefix(node.name()));
     element.attributes = &attributes_;
@@ -105,32 +107,53 @@ class ElementWalker : public pugi::xml_tree_walker {
   std::size_t ordinal_ = 0;
 };
 
-class ElementFinder : public pugi::xml_tree_walker {
+// The elements at the wanted ordinals (sorted, distinct), found in one walk.
+class ElementCollector : public pugi::xml_tree_walker {
  public:
-  explicit ElementFinder(std::size_t ordinal) : wanted_(ordinal) {}
+  explicit ElementCollector(const std::vector<std::size_t>& wanted)
+      : found(wanted.size()), wanted_(wanted) {}
   bool for_each(pugi::xml_node& node) override {
     if (node.type() != pugi::node_element) return true;
-    if (seen_++ == wanted_) {
-      found = node;
-      return false;
-    }
-    return true;
+    if (next_ < wanted_.size() && seen_ == wanted_[next_]) found[next_++] = node;
+    ++seen_;
+    return next_ < wanted_.size();
   }
-  pugi::xml_node found;
+  std::vector<pugi::xml_node> found;
 
  private:
-  std::size_t wanted_;
+  const std::vector<std::size_t>& wanted_;
   std::size_t seen_ = 0;
+  std::size_t next_ = 0;
 };
 
-pugi::xml_attribute FindAttribute(pugi::xml_document& doc, std::size_t ordinal,
-                                  std::string_view qualifiedName) {
-  ElementFinder finder(ordinal);
-  doc.traverse(finder);
-  for (pugi::xml_attribute a : finder.found.attributes()) {
-    if (qualifiedName == a.name()) return a;
+struct Located {
+  pugi::xml_node element;
+  pugi::xml_attribute attribute;  // null when the element lacks it
+};
+
+// Each change's element and attribute in doc, in the order of changes.
+std::vector<Located> Locate(pugi::xml_document& doc, const std::vector<AttributeChange>& changes) {
+  std::vector<std::size_t> ordinals;
+  for (const AttributeChange& change : changes) ordinals.push_back(change.ordinal);
+  std::ranges::sort(ordinals);
+  ordinals.erase(std::unique(ordinals.begin(), ordinals.end()), ordinals.end());
+  ElementCollector collector(ordinals);
+  doc.traverse(collector);
+  std::vector<Located> out;
+  out.reserve(changes.size());
+  for (const AttributeChange& change : changes) {
+    auto at = static_cast<std::size_t>(std::ranges::lower_bound(ordinals, change.ordinal) -
+                                       ordinals.begin());
+    Located located{collector.found[at], {}};
+    for (pugi::xml_attribute a : located.element.attributes()) {
+      if (change.qualifiedName == a.name()) {
+        located.attribute = a;
+        break;
+      }
+    }
+    out.push_back(located);
   }
-  return {};
+  return out;
 }
 
 std::string EscapeAttribute(std::string_view value, char quote) {
@@ -234,39 +257,69 @@ void XmlPart::ForEachElement(const std::function<void(const XmlElement&)>& visit
   impl_->doc.traverse(walker);
 }
 
-std::string XmlPart::WithAttributeValue(std::size_t ordinal, std::string_view qualifiedName,
-                                        std::string_view expected, std::string_view value) const {
+std::string XmlPart::WithAttributeValues(const std::vector<AttributeChange>& changes) const {
   Impl& m = *impl_;
   if (!m.keepsText) throw std::logic_error("XmlPart: parsed for reading only");
-  pugi::xml_attribute attribute = FindAttribute(m.doc, ordinal, qualifiedName);
-  if (!attribute || expected != attribute.value()) {
-    throw ServiceError(error_number::kDocumentChanged,
-                       u"Cannot change " + Where(m.documentPath, m.partName) +
-                           u": the link is no longer as it was when the document was opened");
+  if (changes.empty()) throw std::logic_error("XmlPart: no change asked for");
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (changes[i].ordinal == changes[j].ordinal &&
+          changes[i].qualifiedName == changes[j].qualifiedName) {
+        throw std::logic_error("XmlPart: one attribute changed twice");
+      }
+    }
+  }
+  const std::vector<Located> located = Locate(m.doc, changes);
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    if (!located[i].attribute || changes[i].expected != located[i].attribute.value()) {
+      throw ServiceError(error_number::kDocumentChanged,
+                         u"Cannot change " + Where(m.documentPath, m.partName) +
+                             u": the link is no longer as it was when the document was opened");
+    }
+  }
+
+  struct Splice {
+    std::size_t begin;
+    std::size_t end;
+    const std::string* value;
+  };
+  std::vector<Splice> splices;
+  bool spliceable = m.encoding == pugi::encoding_utf8;
+  for (std::size_t i = 0; spliceable && i < changes.size(); ++i) {
+    std::ptrdiff_t offset = located[i].element.offset_debug();
+    if (offset < 0) {
+      spliceable = false;
+      break;
+    }
+    auto [begin, end] = ValueRange(m.text, static_cast<std::size_t>(offset),
+                                   located[i].element.name(), changes[i].qualifiedName);
+    spliceable = begin != std::string::npos;
+    splices.push_back({begin, end, &changes[i].value});
   }
 
   std::string result;
-  ElementFinder finder(ordinal);
-  m.doc.traverse(finder);
-  pugi::xml_node element = finder.found;
-  std::ptrdiff_t offset = element.offset_debug();
-  std::pair<std::size_t, std::size_t> range{std::string::npos, std::string::npos};
-  if (m.encoding == pugi::encoding_utf8 && offset >= 0) {
-    range = ValueRange(m.text, static_cast<std::size_t>(offset), element.name(), qualifiedName);
-  }
-  if (range.first != std::string::npos) {
-    // Splice only the value's bytes: every other byte of the part stays.
-    char quote = m.text[range.first - 1];
-    result.reserve(m.text.size() + value.size());
-    result.append(m.text, 0, range.first);
-    result += EscapeAttribute(value, quote);
-    result.append(m.text, range.second, std::string::npos);
+  if (spliceable) {
+    // Splice only the values' bytes: every other byte of the part stays.
+    std::ranges::sort(splices, {}, &Splice::begin);
+    std::size_t size = m.text.size();
+    for (const Splice& splice : splices) size += splice.value->size();
+    result.reserve(size);
+    std::size_t at = 0;
+    for (const Splice& splice : splices) {
+      result.append(m.text, at, splice.begin - at);
+      result += EscapeAttribute(*splice.value, m.text[splice.begin - 1]);
+      at = splice.end;
+    }
+    result.append(m.text, at, std::string::npos);
   } else {
     // Another encoding: an equivalent serialisation of the whole part.
     pugi::xml_document copy;
     pugi::xml_encoding encoding;
     Parse(copy, m.text, false, encoding, m.documentPath, m.partName);
-    FindAttribute(copy, ordinal, qualifiedName).set_value(std::string(value).c_str());
+    std::vector<Located> inCopy = Locate(copy, changes);
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+      inCopy[i].attribute.set_value(changes[i].value.c_str());
+    }
     StringWriter writer;
     unsigned flags = pugi::format_raw | pugi::format_no_declaration;
     if (encoding != pugi::encoding_utf8) flags |= pugi::format_write_bom;
@@ -274,14 +327,17 @@ std::string XmlPart::WithAttributeValue(std::size_t ordinal, std::string_view qu
     result = std::move(writer.out);
   }
 
-  // The new text must read back with exactly that one value changed.
+  // The new text must read back with exactly those values changed.
   pugi::xml_document check;
   pugi::xml_encoding checkEncoding;
   Parse(check, result, false, checkEncoding, m.documentPath, m.partName);
-  if (value != FindAttribute(check, ordinal, qualifiedName).value()) {
-    throw ServiceError(error_number::kMalformedPart,
-                       u"Cannot change " + Where(m.documentPath, m.partName) +
-                           u": the rewritten part does not read back as written");
+  const std::vector<Located> readBack = Locate(check, changes);
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    if (!readBack[i].attribute || changes[i].value != readBack[i].attribute.value()) {
+      throw ServiceError(error_number::kMalformedPart,
+                         u"Cannot change " + Where(m.documentPath, m.partName) +
+                             u": the rewritten part does not read back as written");
+    }
   }
   return result;
 }

@@ -19,14 +19,23 @@ struct XmlAttribute {
 // One element met while walking a part; valid during the visit only.
 struct XmlElement {
   std::size_t ordinal = 0;  // position among the part's elements in document order
+  std::size_t depth = 0;    // 0 for the root element
   std::string_view localName;
   std::string_view namespaceUri;
   const std::vector<XmlAttribute>* attributes = nullptr;
 };
 
+// One attribute value to change, and the value it must still hold.
+struct AttributeChange {
+  std::size_t ordinal = 0;
+  std::string qualifiedName;
+  std::string expected;  // unescaped
+  std::string value;     // unescaped
+};
+
 enum class XmlPartUse {
   Read,     // elements only: parsed in the text's own memory
-  Rewrite,  // the text is kept for WithAttributeValue
+  Rewrite,  // the text is kept for WithAttributeValues
 };
 
 // One XML part of a package, parsed as it is: declaration, whitespace and
@@ -43,11 +52,10 @@ class XmlPart {
   // Every element in document order, with namespaces resolved.
   void ForEachElement(const std::function<void(const XmlElement&)>& visit) const;
 
-  // The part text with one attribute value changed and every other byte kept
-  // (Rewrite use only).
-  // Fails (1008) unless that attribute still holds expected.
-  std::string WithAttributeValue(std::size_t ordinal, std::string_view qualifiedName,
-                                 std::string_view expected, std::string_view value) const;
+  // The part text with those attribute values changed and every other byte
+  // kept (Rewrite use only), all in one text so that they change together.
+  // Fails (1008) unless each attribute still holds its expected value.
+  std::string WithAttributeValues(const std::vector<AttributeChange>& changes) const;
 
  private:
   struct Impl;
