@@ -1,164 +1,310 @@
+#include <windows.h>
+
 #include <objbase.h>
 #include <oleauto.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cwchar>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "ProgIdRegistration.h"
-#include "ScriptableObject.h"
 #include "core/LinkRetargeting.h"
 #include "services/ServiceError.h"
 #include "services/ServiceFactory.h"
 #include "services/Text.h"
+#include "services/automation/AutomationError.h"
 
-// The document server reached through automation, against an in-process object
-// registered under its own identifier: what arrives at the object, in which
-// order, and how its failures come back.
+// The document server reached through automation, against in-process objects
+// created by identifier through the factory: what arrives at them, in which
+// order, how their failures come back, and that every reference is given back.
 namespace quavelle::testing {
 namespace {
 
-// Test programs run side by side in one registry: each maps identifiers of its own.
-std::u16string ProgIdFor(const char* name) {
-  const std::string text = "Quavelle." + std::string(name) + std::to_string(GetCurrentProcessId());
-  return std::u16string(text.begin(), text.end());
-}
-const std::u16string kProgId = ProgIdFor("TestDocumentServer");
-// {6C1E2A53-0F7B-4B7E-9C55-3D4A1E2B7F10}
+int liveObjects = 0;
+
+template <class T>
+class Ref {
+ public:
+  explicit Ref(T* adopted = nullptr) noexcept : pointer_(adopted) {}
+  Ref(const Ref& other) noexcept : pointer_(other.Share()) {}
+  Ref& operator=(const Ref&) = delete;
+  ~Ref() {
+    if (pointer_ != nullptr) pointer_->Release();
+  }
+  T* get() const noexcept { return pointer_; }
+  // A new reference for a caller that takes ownership.
+  T* Share() const noexcept {
+    if (pointer_ != nullptr) pointer_->AddRef();
+    return pointer_;
+  }
+
+ private:
+  T* pointer_;
+};
+
+using Member = std::function<HRESULT(DISPPARAMS&, VARIANT*, EXCEPINFO*)>;
+
+// An object of named members; given elements, it is also their enumerator,
+// restarted by each _NewEnum.
+class TestObject final : public IDispatch, public IEnumVARIANT {
+ public:
+  static Ref<TestObject> Make() { return Ref<TestObject>(new TestObject); }
+  void Define(std::wstring name, Member body) { members_.emplace_back(name, std::move(body)); }
+  void SetElements(std::vector<Ref<IDispatch>> elements) { elements_ = std::move(elements); }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    *out = nullptr;
+    if (iid == IID_IUnknown || iid == IID_IDispatch) *out = static_cast<IDispatch*>(this);
+    if (iid == IID_IEnumVARIANT && elements_) *out = static_cast<IEnumVARIANT*>(this);
+    if (*out == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                          DISPID* ids) override {
+    for (std::size_t i = 0; count == 1 && i < members_.size(); ++i) {
+      if (members_[i].first == names[0]) {
+        ids[0] = static_cast<DISPID>(i + 1);
+        return S_OK;
+      }
+    }
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception, UINT*) override {
+    if (id == DISPID_NEWENUM && elements_) {
+      next_ = 0;
+      result->vt = VT_UNKNOWN;
+      result->punkVal = static_cast<IEnumVARIANT*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (id < 1 || static_cast<std::size_t>(id) > members_.size()) return DISP_E_MEMBERNOTFOUND;
+    return members_[static_cast<std::size_t>(id) - 1].second(*params, result, exception);
+  }
+
+  HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* out, ULONG* fetched) override {
+    ULONG given = 0;
+    for (; given < wanted && next_ < elements_->size(); ++given, ++next_) {
+      out[given].vt = VT_DISPATCH;
+      out[given].pdispVal = (*elements_)[next_].Share();
+    }
+    if (fetched != nullptr) *fetched = given;
+    return given == wanted ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
+
+ private:
+  TestObject() { ++liveObjects; }
+  ~TestObject() { --liveObjects; }
+
+  ULONG references_ = 1;
+  std::vector<std::pair<std::wstring, Member>> members_;  // DISPID = index + 1
+  std::optional<std::vector<Ref<IDispatch>>> elements_;
+  std::size_t next_ = 0;
+};
+
+class ClassFactory final : public IClassFactory {
+ public:
+  explicit ClassFactory(Ref<IDispatch> object) : object_(std::move(object)) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    *out = iid == IID_IUnknown || iid == IID_IClassFactory ? this : nullptr;
+    if (*out == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** out) override {
+    return object_.get()->QueryInterface(iid, out);
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+ private:
+  ULONG references_ = 1;
+  Ref<IDispatch> object_;
+};
+
+// Test programs run side by side in one registry: each maps an identifier of its own.
+const std::wstring kProgId =
+    L"Quavelle.TestDocumentServer" + std::to_wstring(GetCurrentProcessId());
 constexpr CLSID kClsid = {
     0x6c1e2a53, 0x0f7b, 0x4b7e, {0x9c, 0x55, 0x3d, 0x4a, 0x1e, 0x2b, 0x7f, 0x10}};
 
-// What a member received: its one string argument and how it was passed.
-std::string ArgumentOf(const Invocation& call) {
-  if (call.params->cArgs != 1) return "(" + std::to_string(call.params->cArgs) + " arguments)";
-  const VARIANT& arg = call.params->rgvarg[0];
-  if (arg.vt == (VT_BYREF | VT_BSTR)) {
-    return "ref " + ToUtf8(ToText(*arg.pbstrVal, SysStringLen(*arg.pbstrVal)));
+// While it lives, creating kProgId gives the object: the identifier is mapped to
+// kClsid in the registry and a factory for that class is registered with COM.
+class Registration {
+ public:
+  explicit Registration(Ref<IDispatch> object) {
+    wchar_t clsid[64] = {};
+    StringFromGUID2(kClsid, clsid, 64);
+    const auto bytes = static_cast<DWORD>((std::wcslen(clsid) + 1) * sizeof(wchar_t));
+    // The user's classes are the place; a registry that reads only the merged
+    // view takes the mapping there instead.
+    RegSetKeyValueW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + kProgId + L"\\CLSID").c_str(),
+                    nullptr, REG_SZ, clsid, bytes);
+    CLSID found{};
+    if (FAILED(CLSIDFromProgID(kProgId.c_str(), &found)) || found != kClsid) {
+      RegSetKeyValueW(HKEY_CLASSES_ROOT, (kProgId + L"\\CLSID").c_str(), nullptr, REG_SZ, clsid,
+                      bytes);
+    }
+    const Ref<IClassFactory> factory(new ClassFactory(std::move(object)));
+    EXPECT_EQ(CoRegisterClassObject(kClsid, factory.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                    &cookie_),
+              S_OK);
   }
-  if (arg.vt == VT_BSTR) return "val " + ToUtf8(ToText(arg.bstrVal, SysStringLen(arg.bstrVal)));
-  return "(type " + std::to_string(arg.vt) + ")";
+  ~Registration() {
+    CoRevokeClassObject(cookie_);
+    RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + kProgId).c_str());
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId.c_str());
+  }
+  Registration(const Registration&) = delete;
+  Registration& operator=(const Registration&) = delete;
+
+ private:
+  DWORD cookie_ = 0;
+};
+
+std::string Utf8(BSTR text) { return ToUtf8(std::u16string(text, text + SysStringLen(text))); }
+
+// The one string argument of a call and how it came.
+std::string ArgumentOf(const DISPPARAMS& params) {
+  if (params.cArgs != 1) return std::to_string(params.cArgs) + " arguments";
+  const VARIANT& arg = params.rgvarg[0];
+  if (arg.vt == (VT_BYREF | VT_BSTR)) return "ref " + Utf8(*arg.pbstrVal);
+  if (arg.vt == VT_BSTR) return "val " + Utf8(arg.bstrVal);
+  return "type " + std::to_string(arg.vt);
 }
 
-enum class NoLinks { kEmpty, kNull, kNullObject };
-void PrintTo(NoLinks form, std::ostream* out) {
-  *out << (form == NoLinks::kEmpty ? "Empty" : form == NoLinks::kNull ? "Null" : "NullObject");
+HRESULT ReturnObject(VARIANT* result, const Ref<IDispatch>& object) {
+  result->vt = VT_DISPATCH;
+  result->pdispVal = object.Share();
+  return S_OK;
 }
 
 struct Failure {
+  const char* name;
   HRESULT code;
-  std::u16string description;
-  bool deferred = false;
+  const wchar_t* description;  // empty: left to the caller
+  bool deferred;               // the description is filled in only on request
+  std::int32_t number;
 };
+void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
+constexpr wchar_t kLateDescription[] = L"Filled in late";
 
 // The server, its documents and their links, all recording into one log as
 // "Member(how argument)".
 class ServerModel {
  public:
-  struct Call {
-    std::string text;
-    WORD flags;
-  };
-
-  ServerModel() : server_(ScriptableObject::Make()) {
-    server_->Define(u"Open", [this](Invocation& call) {
-      Record(call, "Open(" + ArgumentOf(call) + ")");
-      std::u16string path;
-      if (call.params->cArgs == 1 && call.params->rgvarg[0].vt == (VT_BYREF | VT_BSTR)) {
-        BSTR* slot = call.params->rgvarg[0].pbstrVal;
-        path = ToText(*slot, SysStringLen(*slot));
-        if (overwriteOpenArgument_) {
-          SysFreeString(*slot);
-          *slot = SysAllocString(L"overwritten by the server");
-        }
+  ServerModel() {
+    server_.get()->Define(L"Open", [this](DISPPARAMS& params, VARIANT* result, EXCEPINFO*) {
+      log.push_back("Open(" + ArgumentOf(params) + ")");
+      std::wstring path;
+      if (params.cArgs == 1 && params.rgvarg[0].vt == (VT_BYREF | VT_BSTR)) {
+        BSTR* slot = params.rgvarg[0].pbstrVal;
+        path.assign(*slot, SysStringLen(*slot));
+        SysFreeString(*slot);  // a by-reference argument is the server's to change
+        *slot = SysAllocString(L"changed by the server");
       }
       const auto found = documents_.find(path);
-      if (found == documents_.end()) return ReturnObject(call, Ref<IDispatch>());
-      return ReturnObject(call, found->second);
+      return ReturnObject(result, found == documents_.end() ? Ref<IDispatch>() : found->second);
     });
   }
 
-  // A document for path, linking to the given absolute paths in this order.
-  void AddDocument(const std::u16string& path, const std::u16string& fullName,
-                   const std::vector<std::u16string>& links) {
+  // A document whose LinkedDocuments is a collection of links to these paths.
+  void AddDocument(const std::wstring& path, const std::vector<std::wstring>& links) {
     std::vector<Ref<IDispatch>> elements;
-    for (const std::u16string& link : links) elements.push_back(MakeLink(link));
-    const Ref<ScriptableObject> collection = ScriptableObject::Make();
-    collection->DefineElements(std::move(elements));
-    AddDocumentGiving(path, fullName, [this, collection](Invocation& call) {
-      Record(call, "LinkedDocuments");
-      return ReturnObject(call, collection->AsDispatch());
-    });
+    for (const std::wstring& link : links) elements.emplace_back(MakeLink(link));
+    const Ref<TestObject> collection = TestObject::Make();
+    collection.get()->SetElements(std::move(elements));
+    AddDocumentGiving(path, VT_DISPATCH, Ref<IDispatch>(collection.Share()));
   }
 
-  // A document whose LinkedDocuments gives no object, in one of its forms.
-  void AddDocumentWithoutLinks(const std::u16string& path, NoLinks form) {
-    AddDocumentGiving(path, path, [this, form](Invocation& call) {
-      Record(call, "LinkedDocuments");
-      VariantInit(call.result);
-      if (form == NoLinks::kNull) call.result->vt = VT_NULL;
-      if (form == NoLinks::kNullObject) {
-        call.result->vt = VT_DISPATCH;
-        call.result->pdispVal = nullptr;
-      }
+  // A document whose LinkedDocuments gives a value of this type holding object.
+  void AddDocumentGiving(const std::wstring& path, VARTYPE type, Ref<IDispatch> object) {
+    const Ref<TestObject> document = TestObject::Make();
+    document.get()->Define(L"LinkedDocuments",
+                           [this, type, object](DISPPARAMS&, VARIANT* result, EXCEPINFO*) {
+                             log.push_back("LinkedDocuments");
+                             result->vt = type;
+                             if (type == VT_DISPATCH || type == VT_UNKNOWN)
+                               result->pdispVal = object.Share();
+                             return S_OK;
+                           });
+    document.get()->Define(L"FullName", [this, path](DISPPARAMS&, VARIANT* result, EXCEPINFO*) {
+      log.push_back("FullName");
+      result->vt = VT_BSTR;
+      result->bstrVal = SysAllocString(path.c_str());
       return S_OK;
     });
+    documents_.emplace(path, document.Share());
   }
 
-  void FailSetPathOf(const std::u16string& absolutePath, Failure failure) {
-    failures_[absolutePath] = std::move(failure);
+  void FailSetPathOf(std::wstring absolutePath, const Failure& failure) {
+    failingLink_ = std::move(absolutePath);
+    failure_ = failure;
   }
-  void OverwriteOpenArgument() { overwriteOpenArgument_ = true; }
 
-  Ref<IDispatch> server() { return server_->AsDispatch(); }
-  std::vector<std::string> log() const {
-    std::vector<std::string> texts;
-    for (const Call& call : calls_) texts.push_back(call.text);
-    return texts;
-  }
-  const std::vector<Call>& calls() const { return calls_; }
+  Ref<IDispatch> server() const { return Ref<IDispatch>(server_.Share()); }
+  std::vector<std::string> log;
 
  private:
-  void Record(const Invocation& call, std::string text) {
-    calls_.push_back({std::move(text), call.flags});
+  TestObject* MakeLink(const std::wstring& absolutePath) {
+    const Ref<TestObject> link = TestObject::Make();
+    link.get()->Define(L"AbsolutePath",
+                       [this, absolutePath](DISPPARAMS&, VARIANT* result, EXCEPINFO*) {
+                         log.push_back("AbsolutePath");
+                         result->vt = VT_BSTR;
+                         result->bstrVal = SysAllocString(absolutePath.c_str());
+                         return S_OK;
+                       });
+    link.get()->Define(L"SetPath",
+                       [this, absolutePath](DISPPARAMS& params, VARIANT*, EXCEPINFO* exception) {
+                         log.push_back("SetPath(" + ArgumentOf(params) + ")");
+                         if (absolutePath != failingLink_) return S_OK;
+                         exception->scode = failure_.code;
+                         if (failure_.deferred) {
+                           exception->pfnDeferredFillIn = [](EXCEPINFO* info) -> HRESULT {
+                             info->bstrDescription = SysAllocString(kLateDescription);
+                             return S_OK;
+                           };
+                         } else if (*failure_.description != L'\0') {
+                           exception->bstrDescription = SysAllocString(failure_.description);
+                         }
+                         return DISP_E_EXCEPTION;
+                       });
+    return link.Share();
   }
 
-  Ref<IDispatch> MakeLink(const std::u16string& absolutePath) {
-    const Ref<ScriptableObject> link = ScriptableObject::Make();
-    link->Define(u"AbsolutePath", [this, absolutePath](Invocation& call) {
-      Record(call, "AbsolutePath");
-      return ReturnString(call, absolutePath);
-    });
-    link->Define(u"SetPath", [this, absolutePath](Invocation& call) {
-      Record(call, "SetPath(" + ArgumentOf(call) + ")");
-      const auto failure = failures_.find(absolutePath);
-      if (failure == failures_.end()) return S_OK;
-      return Raise(call, failure->second.code, failure->second.description,
-                   failure->second.deferred);
-    });
-    return link->AsDispatch();
-  }
-
-  void AddDocumentGiving(const std::u16string& path, const std::u16string& fullName,
-                         Member linkedDocuments) {
-    const Ref<ScriptableObject> document = ScriptableObject::Make();
-    document->Define(u"LinkedDocuments", std::move(linkedDocuments));
-    document->Define(u"FullName", [this, fullName](Invocation& call) {
-      Record(call, "FullName");
-      return ReturnString(call, fullName);
-    });
-    documents_[path] = document->AsDispatch();
-  }
-
-  Ref<ScriptableObject> server_;
-  std::map<std::u16string, Ref<IDispatch>> documents_;
-  std::map<std::u16string, Failure> failures_;
-  std::vector<Call> calls_;
-  bool overwriteOpenArgument_ = false;
+  Ref<TestObject> server_ = TestObject::Make();
+  std::map<std::wstring, Ref<IDispatch>> documents_;
+  std::wstring failingLink_;
+  Failure failure_{};
 };
 
 class RecordingResults final : public ResultsList {
@@ -181,258 +327,133 @@ class DocumentServerObject : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   }
-
   void TearDown() override {
-    registration_.reset();
     model_.reset();
-    EXPECT_EQ(LiveObjects(), 0) << "an automation object was not released";
+    EXPECT_EQ(liveObjects, 0) << "an automation object was not released";
     CoUninitialize();
   }
 
-  ServerModel& model() { return *model_; }
-
-  // The server as the program reaches it: created by identifier through the factory.
-  std::unique_ptr<DocumentServer> CreateServer(Ref<IDispatch> object = {}) {
-    if (object.get() == nullptr) object = model_->server();
-    registration_ = std::make_unique<ProgIdRegistration>(kProgId, kClsid, std::move(object));
-    return CreateObjectAs<DocumentServer>(kProgId);
-  }
-
-  // ProcessFile with the real file-system object for the drive names.
-  void ProcessFile(const std::u16string& path, const std::u16string& oldDrive,
-                   const std::u16string& newDrive) {
-    const std::unique_ptr<DocumentServer> server = CreateServer();
+  // ProcessFile with the server created by identifier and the real file-system object.
+  void ProcessFile(const std::wstring& path) {
+    const Registration registration(model_->server());
+    const std::unique_ptr<DocumentServer> server =
+        CreateObjectAs<DocumentServer>(std::u16string(kProgId.begin(), kProgId.end()));
     const std::unique_ptr<FileSystemService> fso =
         CreateObjectAs<FileSystemService>(kFileSystemProgId);
     NoWalkGuard guard;
-    RunContext ctx{oldDrive, newDrive, *server, *fso, results_, guard};
-    quavelle::ProcessFile(ctx, path);
+    RunContext ctx{u"C:", u"D:", *server, *fso, results_, guard};
+    quavelle::ProcessFile(ctx, std::u16string(path.begin(), path.end()));
   }
 
-  RecordingResults results_;
-
- private:
   std::unique_ptr<ServerModel> model_ = std::make_unique<ServerModel>();
-  std::unique_ptr<ProgIdRegistration> registration_;
+  RecordingResults results_;
 };
 
 TEST_F(DocumentServerObject, ProcessFileCallsTheServerInOrderPassingArgumentsAsAgreed) {
-  model().AddDocument(u"C:\\work\\plan.doc", u"C:\\work\\plan.doc",
-                      {u"C:\\data\\one.doc", u"E:\\other\\two.doc", u"C:\\data\\three.doc"});
+  model_->AddDocument(L"C:\\work\\plan.doc",
+                      {L"C:\\data\\one.doc", L"E:\\other\\two.doc", L"C:\\data\\three.doc"});
 
-  ProcessFile(u"C:\\work\\plan.doc", u"C:", u"D:");
+  ProcessFile(L"C:\\work\\plan.doc");
 
-  EXPECT_EQ(model().log(), (std::vector<std::string>{
-                               "Open(ref C:\\work\\plan.doc)",
-                               "LinkedDocuments",
-                               "AbsolutePath",
-                               "SetPath(val D:\\data\\one.doc)",
-                               "FullName",
-                               "AbsolutePath",
-                               "AbsolutePath",
-                               "SetPath(val D:\\data\\three.doc)",
-                               "FullName",
-                           }));
-  for (const ServerModel::Call& call : model().calls()) {
-    const WORD expected =
-        call.text.starts_with("SetPath") ? DISPATCH_METHOD : DISPATCH_METHOD | DISPATCH_PROPERTYGET;
-    EXPECT_EQ(call.flags, expected) << call.text;
-  }
+  EXPECT_EQ(model_->log, (std::vector<std::string>{
+                             "Open(ref C:\\work\\plan.doc)",
+                             "LinkedDocuments",
+                             "AbsolutePath",
+                             "SetPath(val D:\\data\\one.doc)",
+                             "FullName",
+                             "AbsolutePath",
+                             "AbsolutePath",
+                             "SetPath(val D:\\data\\three.doc)",
+                             "FullName",
+                         }));
   EXPECT_EQ(results_.rows, (std::vector<std::string>{
                                "C:\\data\\one.doc | D:\\data\\one.doc | C:\\work\\plan.doc",
                                "C:\\data\\three.doc | D:\\data\\three.doc | C:\\work\\plan.doc",
                            }));
 }
 
-class DocumentWithoutLinks : public DocumentServerObject,
-                             public ::testing::WithParamInterface<NoLinks> {};
+class LinksThatAreNone : public DocumentServerObject,
+                         public ::testing::WithParamInterface<VARTYPE> {};
 
-TEST_P(DocumentWithoutLinks, EndsTheFileAfterLinkedDocuments) {
-  model().AddDocumentWithoutLinks(u"C:\\lonely.doc", GetParam());
+// An empty collection handed over as a plain object, or nothing in each of its forms.
+TEST_P(LinksThatAreNone, EndTheFileAfterLinkedDocuments) {
+  const Ref<TestObject> empty = TestObject::Make();
+  empty.get()->SetElements({});
+  model_->AddDocumentGiving(
+      L"C:\\lonely.doc", GetParam(),
+      GetParam() == VT_UNKNOWN ? Ref<IDispatch>(empty.Share()) : Ref<IDispatch>());
 
-  ProcessFile(u"C:\\lonely.doc", u"C:", u"D:");
+  ProcessFile(L"C:\\lonely.doc");
 
-  EXPECT_EQ(model().log(),
-            (std::vector<std::string>{"Open(ref C:\\lonely.doc)", "LinkedDocuments"}));
+  EXPECT_EQ(model_->log, (std::vector<std::string>{"Open(ref C:\\lonely.doc)", "LinkedDocuments"}));
   EXPECT_TRUE(results_.rows.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFormOfNothing, DocumentWithoutLinks,
-                         ::testing::Values(NoLinks::kEmpty, NoLinks::kNull, NoLinks::kNullObject));
-
-TEST_F(DocumentServerObject, AnEmptyCollectionIsEnumeratedAndGivesNoRows) {
-  model().AddDocument(u"C:\\empty.doc", u"C:\\empty.doc", {});
-
-  ProcessFile(u"C:\\empty.doc", u"C:", u"D:");
-
-  EXPECT_EQ(model().log(),
-            (std::vector<std::string>{"Open(ref C:\\empty.doc)", "LinkedDocuments"}));
-  EXPECT_TRUE(results_.rows.empty());
-}
-
-TEST_F(DocumentServerObject, AnErrorRaisedHalfWayReachesTheCallerWithItsNumberAndDescription) {
-  model().AddDocument(u"C:\\w.doc", u"C:\\w.doc",
-                      {u"C:\\first.doc", u"C:\\second.doc", u"C:\\third.doc"});
-  model().FailSetPathOf(u"C:\\second.doc",
-                        {static_cast<HRESULT>(0x800A0046), u"Permission denied: second.doc"});
-
-  try {
-    ProcessFile(u"C:\\w.doc", u"C:", u"D:");
-    FAIL() << "expected a ServiceError";
-  } catch (const ServiceError& e) {
-    EXPECT_EQ(e.number(), 70);
-    EXPECT_EQ(e.description(), u"Permission denied: second.doc");
-  }
-  EXPECT_EQ(model().log(), (std::vector<std::string>{
-                               "Open(ref C:\\w.doc)",
-                               "LinkedDocuments",
-                               "AbsolutePath",
-                               "SetPath(val D:\\first.doc)",
-                               "FullName",
-                               "AbsolutePath",
-                               "SetPath(val D:\\second.doc)",
-                           }));
-  EXPECT_EQ(results_.rows, (std::vector<std::string>{"C:\\first.doc | D:\\first.doc | C:\\w.doc"}));
-}
-
-TEST_F(DocumentServerObject, ADeferredDescriptionIsFilledInBeforeItIsReported) {
-  model().AddDocument(u"C:\\w.doc", u"C:\\w.doc", {u"C:\\locked.doc"});
-  model().FailSetPathOf(u"C:\\locked.doc",
-                        {static_cast<HRESULT>(0x800A0046), u"Filled in late", /*deferred=*/true});
-
-  try {
-    ProcessFile(u"C:\\w.doc", u"C:", u"D:");
-    FAIL() << "expected a ServiceError";
-  } catch (const ServiceError& e) {
-    EXPECT_EQ(e.number(), 70);
-    EXPECT_EQ(e.description(), u"Filled in late");
-  }
-}
-
-TEST_F(DocumentServerObject, AFailureOutsideTheScriptingRangeKeepsItsHresult) {
-  model().AddDocument(u"C:\\w.doc", u"C:\\w.doc", {u"C:\\x.doc"});
-  model().FailSetPathOf(u"C:\\x.doc", {E_ACCESSDENIED, u""});
-
-  try {
-    ProcessFile(u"C:\\w.doc", u"C:", u"D:");
-    FAIL() << "expected a ServiceError";
-  } catch (const ServiceError& e) {
-    EXPECT_EQ(e.number(), static_cast<std::int32_t>(E_ACCESSDENIED));
-    EXPECT_FALSE(e.description().empty()) << "the system's text stands in for a missing one";
-  }
-}
+INSTANTIATE_TEST_SUITE_P(DocumentServerObject, LinksThatAreNone,
+                         ::testing::Values(VARTYPE{VT_UNKNOWN}, VARTYPE{VT_EMPTY}, VARTYPE{VT_NULL},
+                                           VARTYPE{VT_DISPATCH}),
+                         [](const ::testing::TestParamInfo<VARTYPE>& info) {
+                           return info.param == VT_UNKNOWN ? "EmptyCollection"
+                                  : info.param == VT_EMPTY ? "Empty"
+                                  : info.param == VT_NULL  ? "Null"
+                                                           : "NullObject";
+                         });
 
 TEST_F(DocumentServerObject, AnOpenThatGivesNothingFailsAtTheNextMemberWithObjectNotSet) {
   try {
-    ProcessFile(u"C:\\unknown.doc", u"C:", u"D:");
+    ProcessFile(L"C:\\unknown.doc");
     FAIL() << "expected a ServiceError";
   } catch (const ServiceError& e) {
     EXPECT_EQ(e.number(), error_number::kObjectNotSet);
   }
-  EXPECT_EQ(model().log(), (std::vector<std::string>{"Open(ref C:\\unknown.doc)"}));
+  EXPECT_EQ(model_->log, std::vector<std::string>{"Open(ref C:\\unknown.doc)"});
 }
 
-TEST_F(DocumentServerObject, AMemberTheObjectLacksFailsNamingTheMember) {
-  const Ref<ScriptableObject> bare = ScriptableObject::Make();
-  const std::unique_ptr<DocumentServer> server = CreateServer(bare->AsDispatch());
+TEST(DocumentServerFactory, AnIdentifierNobodyRegisteredCannotBeCreated) {
   try {
-    server->Open(u"C:\\w.doc");
-    FAIL() << "expected a ServiceError";
-  } catch (const ServiceError& e) {
-    EXPECT_EQ(e.number(), static_cast<std::int32_t>(DISP_E_UNKNOWNNAME));
-    EXPECT_NE(e.description().find(u"'Open'"), std::u16string::npos) << ToUtf8(e.description());
-  }
-}
-
-TEST_F(DocumentServerObject, ANothingElementOfTheCollectionFailsAtItsFirstMember) {
-  const Ref<ScriptableObject> links = ScriptableObject::Make();
-  links->DefineElements({Ref<IDispatch>()});
-  const Ref<ScriptableObject> document = ScriptableObject::Make();
-  document->Define(u"LinkedDocuments",
-                   [links](Invocation& call) { return ReturnObject(call, links->AsDispatch()); });
-  const Ref<ScriptableObject> server = ScriptableObject::Make();
-  server->Define(
-      u"Open", [document](Invocation& call) { return ReturnObject(call, document->AsDispatch()); });
-
-  const std::unique_ptr<Enumerator<LinkedDocument>> each =
-      CreateServer(server->AsDispatch())->Open(u"C:\\w.doc")->LinkedDocuments()->NewEnum();
-  const std::unique_ptr<LinkedDocument> nothing = each->Next();
-  ASSERT_NE(nothing, nullptr) << "a nothing element is still an element";
-  try {
-    nothing->AbsolutePath();
-    FAIL() << "expected a ServiceError";
-  } catch (const ServiceError& e) {
-    EXPECT_EQ(e.number(), error_number::kObjectNotSet);
-  }
-  EXPECT_EQ(each->Next(), nullptr);
-}
-
-TEST_F(DocumentServerObject, ResultsOfAnotherKindAreConvertedOrFailWithTypeMismatch) {
-  const Ref<ScriptableObject> links = ScriptableObject::Make();
-  links->DefineElements({});
-  const Ref<ScriptableObject> document = ScriptableObject::Make();
-  document->Define(u"LinkedDocuments", [links](Invocation& call) {
-    VariantInit(call.result);
-    call.result->vt = VT_UNKNOWN;  // an object, though not given as a dispatch interface
-    call.result->punkVal = links->AsDispatch().Share();
-    return S_OK;
-  });
-  document->Define(u"FullName", [](Invocation& call) {
-    VariantInit(call.result);
-    call.result->vt = VT_I4;
-    call.result->lVal = 42;
-    return S_OK;
-  });
-  const Ref<ScriptableObject> server = ScriptableObject::Make();
-  server->Define(u"Open", [document](Invocation& call) {
-    if (call.params->cArgs == 1 && call.params->rgvarg[0].vt == (VT_BYREF | VT_BSTR) &&
-        SysStringLen(*call.params->rgvarg[0].pbstrVal) == 0) {
-      return ReturnString(call, u"not a document");
-    }
-    return ReturnObject(call, document->AsDispatch());
-  });
-  const std::unique_ptr<DocumentServer> created = CreateServer(server->AsDispatch());
-
-  const std::unique_ptr<Document> opened = created->Open(u"C:\\w.doc");
-  EXPECT_EQ(opened->FullName(), u"42");
-  const std::unique_ptr<Collection<LinkedDocument>> collection = opened->LinkedDocuments();
-  ASSERT_NE(collection, nullptr);
-  EXPECT_EQ(collection->NewEnum()->Next(), nullptr);
-  try {
-    created->Open(u"");
-    FAIL() << "expected a ServiceError";
-  } catch (const ServiceError& e) {
-    EXPECT_EQ(e.number(), error_number::kTypeMismatch);
-  }
-}
-
-TEST_F(DocumentServerObject, TheServersChangesToAByReferenceArgumentStayWithTheServer) {
-  model().AddDocument(u"C:\\w.doc", u"C:\\w.doc", {});
-  model().OverwriteOpenArgument();
-  const std::unique_ptr<DocumentServer> server = CreateServer();
-  const std::u16string path = u"C:\\w.doc";
-
-  server->Open(path);
-  server->Open(path);
-
-  EXPECT_EQ(path, u"C:\\w.doc");
-  EXPECT_EQ(model().log(),
-            (std::vector<std::string>{"Open(ref C:\\w.doc)", "Open(ref C:\\w.doc)"}));
-}
-
-TEST_F(DocumentServerObject, AnIdentifierWhoseClassNobodyProvidesCannotBeCreated) {
-  const ProgIdRegistration orphan(
-      ProgIdFor("TestOrphan"),
-      {0x6c1e2a54, 0x0f7b, 0x4b7e, {0x9c, 0x55, 0x3d, 0x4a, 0x1e, 0x2b, 0x7f, 0x11}},
-      Ref<IDispatch>());
-  try {
-    CreateObjectAs<DocumentServer>(ProgIdFor("TestOrphan"));
+    CreateObjectAs<DocumentServer>(u"Quavelle.NobodyRegisteredThis");
     FAIL() << "expected a ServiceError";
   } catch (const ServiceError& e) {
     EXPECT_EQ(e.number(), error_number::kCannotCreateObject);
-    EXPECT_NE(e.description().find(ProgIdFor("TestOrphan")), std::u16string::npos);
   }
 }
+
+class ErrorRaisedHalfWay : public DocumentServerObject,
+                           public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(ErrorRaisedHalfWay, ReachesTheCallerWithItsNumberAndDescription) {
+  model_->AddDocument(L"C:\\w.doc", {L"C:\\first.doc", L"C:\\second.doc", L"C:\\third.doc"});
+  model_->FailSetPathOf(L"C:\\second.doc", GetParam());
+  const std::wstring given = GetParam().deferred ? kLateDescription : GetParam().description;
+
+  try {
+    ProcessFile(L"C:\\w.doc");
+    FAIL() << "expected a ServiceError";
+  } catch (const ServiceError& e) {
+    EXPECT_EQ(e.number(), GetParam().number);
+    EXPECT_EQ(e.description(), given.empty() ? SystemMessage(GetParam().code)
+                                             : std::u16string(given.begin(), given.end()));
+  }
+  EXPECT_EQ(model_->log, (std::vector<std::string>{
+                             "Open(ref C:\\w.doc)",
+                             "LinkedDocuments",
+                             "AbsolutePath",
+                             "SetPath(val D:\\first.doc)",
+                             "FullName",
+                             "AbsolutePath",
+                             "SetPath(val D:\\second.doc)",
+                         }));
+  EXPECT_EQ(results_.rows, std::vector<std::string>{"C:\\first.doc | D:\\first.doc | C:\\w.doc"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DocumentServerObject, ErrorRaisedHalfWay,
+    ::testing::Values(Failure{"Described", static_cast<HRESULT>(0x800A0046),
+                              L"Permission denied: second.doc", false, 70},
+                      Failure{"DescribedLate", static_cast<HRESULT>(0x800A0046), L"", true, 70},
+                      Failure{"UndescribedOutsideTheScriptingRange", E_ACCESSDENIED, L"", false,
+                              static_cast<std::int32_t>(E_ACCESSDENIED)}),
+    [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace quavelle::testing

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <stdexcept>
 #include <string>
 
 namespace quavelle::testing {
@@ -9,20 +12,40 @@ namespace quavelle::testing {
 // in it when the object goes.
 class TempTree {
  public:
-  TempTree();
-  ~TempTree();
+  TempTree() {
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+      root_ = std::filesystem::temp_directory_path() /
+              (L"quavelle-" + std::to_wstring(stamp) + L"-" + std::to_wstring(attempt));
+      if (std::filesystem::create_directory(root_)) return;
+    }
+    throw std::runtime_error("no fresh temporary folder");
+  }
+  ~TempTree() {
+    std::error_code ignored;  // a leftover temporary folder must not fail the test run
+    std::filesystem::remove_all(root_, ignored);
+  }
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
 
   const std::filesystem::path& root() const { return root_; }
-  // Creates the folder (and its parents) or the empty file at root/relative.
-  std::filesystem::path AddFolder(const std::filesystem::path& relative) const;
-  std::filesystem::path AddFile(const std::filesystem::path& relative) const;
+  std::filesystem::path AddFolder(const std::filesystem::path& relative) const {
+    std::filesystem::create_directories(root_ / relative);
+    return root_ / relative;
+  }
+  // An empty file, with the folders above it.
+  std::filesystem::path AddFile(const std::filesystem::path& relative) const {
+    std::filesystem::create_directories((root_ / relative).parent_path());
+    if (!std::ofstream(root_ / relative)) throw std::runtime_error("cannot create a test file");
+    return root_ / relative;
+  }
 
  private:
   std::filesystem::path root_;
 };
 
-std::u16string Text(const std::filesystem::path& path);
+inline std::u16string Text(const std::filesystem::path& path) {
+  return std::u16string(path.native().begin(), path.native().end());
+}
 
 }  // namespace quavelle::testing
