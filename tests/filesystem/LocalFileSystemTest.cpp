@@ -3,25 +3,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <stdexcept>
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "ServiceTestSupport.h"
 #include "TempTree.h"
-#include "Unprivileged.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
 
 namespace quavelle {
 namespace {
 
-using testing::ModeChange;
 using testing::RunUnprivileged;
 using testing::SortedPaths;
 using testing::TempTree;
+using Paths = std::vector<std::u16string>;
 
 // The error number a call fails with, or 0 when it succeeds.
 template <class Call>
@@ -34,23 +30,6 @@ std::int32_t ErrorNumberOf(Call call) {
   return 0;
 }
 
-// Restores the current folder when the test ends.
-class CurrentFolder {
- public:
-  explicit CurrentFolder(const std::string& path) : previous_(::get_current_dir_name()) {
-    if (previous_ == nullptr || ::chdir(path.c_str()) != 0) throw std::runtime_error("chdir");
-  }
-  CurrentFolder(const CurrentFolder&) = delete;
-  CurrentFolder& operator=(const CurrentFolder&) = delete;
-  ~CurrentFolder() {
-    if (::chdir(previous_) != 0) ADD_FAILURE() << "cannot return to " << previous_;
-    std::free(previous_);
-  }
-
- private:
-  char* previous_;
-};
-
 TEST(GetFolder, FailsWithPathNotFoundWhenThePathNamesNoFolder) {
   TempTree tree;
   tree.File("file.doc");
@@ -60,13 +39,11 @@ TEST(GetFolder, FailsWithPathNotFoundWhenThePathNamesNoFolder) {
   tree.Folder("d\xEF\xBF\xBD");  // what a replaced lone surrogate would turn into
   auto fso = CreateLocalFileSystem();
   std::u16string withNul = tree.Text();
-  withNul += u'\0';
-  withNul += u"missing";
-  const std::u16string loneSurrogate = tree.Text() + u"/d\xD800";
+  withNul += std::u16string(1, u'\0') + u"missing";
   for (const std::u16string& path :
        {std::u16string(), tree.Text("missing"), tree.Text("missing/deeper"), tree.Text("file.doc"),
         tree.Text("file.doc/"), tree.Text("file.doc/x"), tree.Text("pipe"), tree.Text("dangling"),
-        tree.Text("loop"), withNul, loneSurrogate}) {
+        tree.Text("loop"), withNul, tree.Text() + u"/d\xD800"}) {
     try {
       fso->GetFolder(path);
       ADD_FAILURE() << "no failure for '" << ToUtf8(path) << "'";
@@ -81,26 +58,36 @@ TEST(GetFolder, PathIsAbsoluteAsTypedWithoutTrailingSeparators) {
   TempTree tree;
   tree.Folder("sub");
   tree.Symlink("sub", "alias");
+  const std::string root = tree.Root();
+  struct Restore {
+    std::filesystem::path previous = std::filesystem::current_path();
+    ~Restore() { std::filesystem::current_path(previous); }
+  } restore;
+  struct Row {
+    std::string current, typed, path;
+  };
+  const std::vector<Row> table = {
+      {root, root, root},
+      {root, root + "/sub/", root + "/sub"},
+      {root, root + "/sub///", root + "/sub"},
+      {root, root + "/alias", root + "/alias"},  // links are not resolved
+      {root, "/", "/"},
+      {root, "//", "/"},
+      {root, "sub", root + "/sub"},
+      {root, "./sub/", root + "/./sub"},
+      {root, "sub/../alias", root + "/sub/../alias"},
+      {"/", "tmp", "/tmp"},
+  };
   auto fso = CreateLocalFileSystem();
-  EXPECT_EQ(fso->GetFolder(tree.Text())->Path(), tree.Text());
-  EXPECT_EQ(fso->GetFolder(tree.Text("sub/"))->Path(), tree.Text("sub"));
-  EXPECT_EQ(fso->GetFolder(tree.Text("sub///"))->Path(), tree.Text("sub"));
-  EXPECT_EQ(fso->GetFolder(tree.Text("alias"))->Path(), tree.Text("alias"));
-  EXPECT_EQ(fso->GetFolder(u"/")->Path(), u"/");
-  EXPECT_EQ(fso->GetFolder(u"//")->Path(), u"/");
-
-  CurrentFolder inTree(tree.Root());
-  EXPECT_EQ(fso->GetFolder(u"sub")->Path(), tree.Text("sub"));
-  EXPECT_EQ(fso->GetFolder(u"./sub/")->Path(), tree.Text("./sub"));
-  EXPECT_EQ(fso->GetFolder(u"sub/../alias")->Path(), tree.Text("sub/../alias"));
-
-  CurrentFolder atRoot("/");
-  EXPECT_EQ(fso->GetFolder(u"tmp")->Path(), u"/tmp");
+  for (const Row& row : table) {
+    std::filesystem::current_path(row.current);
+    EXPECT_EQ(ToUtf8(fso->GetFolder(FromUtf8(row.typed))->Path()), row.path) << row.typed;
+  }
 }
 
 TEST(Folder, ListsRegularFilesAndFoldersAlsoThroughLinksButNothingElse) {
   TempTree tree;
-  tree.File("a.doc", "a");
+  tree.File("a.doc");
   tree.File(".hidden");
   tree.HardLink("a.doc", "hard.doc");
   tree.Symlink("a.doc", "soft.doc");
@@ -116,57 +103,27 @@ TEST(Folder, ListsRegularFilesAndFoldersAlsoThroughLinksButNothingElse) {
   auto fso = CreateLocalFileSystem();
   auto folder = fso->GetFolder(tree.Text());
 
-  EXPECT_EQ(
-      SortedPaths(*folder->Files()),
-      (std::vector<std::u16string>{tree.Text(".hidden"), tree.Text("a.doc"), tree.Text("hard.doc"),
-                                   tree.Text("soft.doc"), tree.Text("soft2.doc")}));
-  EXPECT_EQ(
-      SortedPaths(*folder->subfolders()),
-      (std::vector<std::u16string>{tree.Text("sub"), tree.Text("subalias"), tree.Text("up")}));
-}
-
-TEST(Folder, EmptyFolderHasNoElementsAndEachEnumerationStartsAfresh) {
-  TempTree tree;
-  auto folder = CreateLocalFileSystem()->GetFolder(tree.Text());
-  auto files = folder->Files();
-  EXPECT_EQ(files->NewEnum()->Next(), nullptr);
-  EXPECT_EQ(folder->subfolders()->NewEnum()->Next(), nullptr);
-
-  tree.File("late.doc");
-  auto e = files->NewEnum();
-  auto first = e->Next();
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->Path(), tree.Text("late.doc"));
-  EXPECT_EQ(e->Next(), nullptr);
-}
-
-TEST(Folder, ChildrenOfTheRootHaveOneSeparator) {
-  auto folders = SortedPaths(*CreateLocalFileSystem()->GetFolder(u"/")->subfolders());
-  EXPECT_NE(std::find(folders.begin(), folders.end(), u"/tmp"), folders.end());
+  EXPECT_EQ(SortedPaths(*folder->Files()),
+            (Paths{tree.Text(".hidden"), tree.Text("a.doc"), tree.Text("hard.doc"),
+                   tree.Text("soft.doc"), tree.Text("soft2.doc")}));
+  EXPECT_EQ(SortedPaths(*folder->subfolders()),
+            (Paths{tree.Text("sub"), tree.Text("subalias"), tree.Text("up")}));
+  // Children of the root carry one separator.
+  const Paths top = SortedPaths(*fso->GetFolder(u"/")->subfolders());
+  EXPECT_TRUE(std::binary_search(top.begin(), top.end(), u"/tmp"));
 }
 
 TEST(Folder, NamesThatAreNotUtf8RoundTripToTheSameEntries) {
   TempTree tree;
-  tree.Folder("d\xFF");
-  tree.File("d\xFF/caf\xE9.doc", "latin-1 name");
+  tree.Folder("d\x80");
+  tree.File("d\x80/caf\xE9.doc");
   auto fso = CreateLocalFileSystem();
 
-  const auto folders = SortedPaths(*fso->GetFolder(tree.Text())->subfolders());
-  ASSERT_EQ(folders.size(), 1u);
-  EXPECT_EQ(folders[0].back(), u'\xDCFF');
-  const auto files = SortedPaths(*fso->GetFolder(folders[0])->Files());
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_TRUE(files[0].ends_with(u"/caf\xDCE9.doc"));
-  EXPECT_EQ(TextToNativePath(files[0]), tree.Native("d\xFF/caf\xE9.doc"));
-}
-
-TEST(Folder, EnumeratingAFolderRemovedSinceGetFolderFailsWithPathNotFound) {
-  TempTree tree;
-  tree.Folder("gone");
-  auto folder = CreateLocalFileSystem()->GetFolder(tree.Text("gone"));
-  ASSERT_EQ(::rmdir(tree.Native("gone").c_str()), 0);
-  EXPECT_EQ(ErrorNumberOf([&] { folder->Files()->NewEnum(); }), error_number::kPathNotFound);
-  EXPECT_EQ(ErrorNumberOf([&] { folder->subfolders()->NewEnum(); }), error_number::kPathNotFound);
+  const Paths folders = SortedPaths(*fso->GetFolder(tree.Text())->subfolders());
+  ASSERT_EQ(folders, Paths{tree.Text() + u"/d\xDC80"});
+  const Paths files = SortedPaths(*fso->GetFolder(folders[0])->Files());
+  ASSERT_EQ(files, Paths{folders[0] + u"/caf\xDCE9.doc"});
+  EXPECT_EQ(TextToNativePath(files[0]), tree.Native("d\x80/caf\xE9.doc"));
 }
 
 TEST(Folder, UnreadableFolderFailsWithPermissionDenied) {
@@ -175,7 +132,7 @@ TEST(Folder, UnreadableFolderFailsWithPermissionDenied) {
   tree.Folder("locked/inner");
   tree.File("locked/a.doc");
   tree.Symlink("locked/a.doc", "through.doc");
-  ModeChange lock(tree.Native("locked"), 0700);  // owned by root: closed to nobody
+  tree.Lock("locked");
 
   const int result = RunUnprivileged([&] {
     auto fso = CreateLocalFileSystem();
@@ -186,11 +143,59 @@ TEST(Folder, UnreadableFolderFailsWithPermissionDenied) {
     // A link whose target cannot be reached is reported, not passed over.
     const std::int32_t link =
         ErrorNumberOf([&] { SortedPaths(*fso->GetFolder(tree.Text())->Files()); });
-    const bool all = files == error_number::kPermissionDenied && folders == files &&
-                     inner == files && link == files;
-    return all ? 0 : 1;
+    return files == error_number::kPermissionDenied && folders == files && inner == files &&
+                   link == files
+               ? 0
+               : 1;
   });
   EXPECT_EQ(result, 0);
+}
+
+struct DriveCase {
+  const char16_t* path;
+  const char16_t* drive;
+};
+
+class GetDriveName : public ::testing::TestWithParam<DriveCase> {};
+
+TEST_P(GetDriveName, GivesTheDrivePartCopiedFromTheStartOfThePath) {
+  EXPECT_EQ(CreateLocalFileSystem()->GetDriveName(GetParam().path), GetParam().drive)
+      << ToUtf8(GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, GetDriveName,
+    ::testing::Values(
+        // Drive letters: any ASCII letter and a colon, whatever follows.
+        DriveCase{uR"(C:\Data\plan.doc)", u"C:"}, DriveCase{u"C:", u"C:"},
+        DriveCase{u"C:plan.doc", u"C:"}, DriveCase{u"z:/Data/plan.doc", u"z:"},
+        DriveCase{uR"(1:\x)", u""}, DriveCase{u"\u00C9:\\x", u""}, DriveCase{uR"(:\x)", u""},
+        DriveCase{u"C", u""},
+        // Network paths: two separators, server, separator, share; either separator.
+        DriveCase{uR"(\\srv1\proj\a.doc)", uR"(\\srv1\proj)"},
+        DriveCase{uR"(\\srv1\proj)", uR"(\\srv1\proj)"},
+        DriveCase{u"//srv1/proj/a.doc", u"//srv1/proj"},
+        DriveCase{uR"(\\srv1/proj\a.doc)", uR"(\\srv1/proj)"},
+        DriveCase{uR"(/\srv1\proj)", uR"(/\srv1\proj)"},
+        // A server alone, or an empty server or share, names no drive.
+        DriveCase{uR"(\\srv1)", u""}, DriveCase{uR"(\\srv1\)", u""},
+        DriveCase{uR"(\\srv1\\proj)", u""}, DriveCase{uR"(\\\srv1\proj)", u""},
+        DriveCase{uR"(\\)", u""},
+        // Device prefixes stay in front of the drive they lead to.
+        DriveCase{uR"(\\?\C:\x)", uR"(\\?\C:)"}, DriveCase{uR"(\\.\C:\x)", uR"(\\.\C:)"},
+        DriveCase{uR"(\\?\UNC\srv1\proj\x)", uR"(\\?\UNC\srv1\proj)"},
+        DriveCase{uR"(\\?\unc\srv1\proj)", uR"(\\?\unc\srv1\proj)"},
+        DriveCase{uR"(\\?\UNC\srv1)", uR"(\\?\UNC)"},
+        // No drive part.
+        DriveCase{u"/home/user/a.doc", u""}, DriveCase{uR"(\Data\plan.doc)", u""},
+        DriveCase{uR"(Data\plan.doc)", u""}, DriveCase{u"", u""}));
+
+TEST(DriveExists, OffersTheRootAsTheOneDrive) {
+  auto fso = CreateLocalFileSystem();
+  EXPECT_TRUE(fso->DriveExists(u"/"));
+  for (const std::u16string drive : {u"", u"C:", u"//", u"/tmp", uR"(\\srv1\proj)"}) {
+    EXPECT_FALSE(fso->DriveExists(drive)) << ToUtf8(drive);
+  }
 }
 
 }  // namespace

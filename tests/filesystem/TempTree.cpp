@@ -1,9 +1,12 @@
 #include "TempTree.h"
 
-#include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,49 +15,51 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
-#include <stdexcept>
 #include <system_error>
 
 #include "services/Text.h"
 
 namespace quavelle::testing {
+namespace fs = std::filesystem;
 namespace {
 
-void Check(bool ok, std::string_view what, std::string_view path) {
-  if (!ok) {
-    throw std::system_error(errno, std::generic_category(),
-                            std::string(what) + " '" + std::string(path) + "'");
-  }
+void Check(bool ok, std::string_view what) {
+  if (!ok) throw std::system_error(errno, std::generic_category(), std::string(what));
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
+int InChild(bool (*prepare)(), int cannot, const std::function<int()>& body) {
+  const pid_t child = ::fork();
+  Check(child >= 0, "fork");
+  // _exit: the child must not run the parent's test framework teardown.
+  if (child == 0) ::_exit(prepare() ? body() : cannot);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) Check(errno == EINTR, "waitpid");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
- private:
-  int fd_;
-};
+constexpr unsigned kNobody = 65534;
+
+bool DropPrivileges() {
+  return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+}
+
+bool OwnMountNamespace() {
+  return ::unshare(CLONE_NEWNS) == 0 &&
+         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
 
 }  // namespace
 
 TempTree::TempTree() {
   std::string pattern = "/tmp/quavelle-fs-XXXXXX";
-  Check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp", pattern);
+  Check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
   root_ = pattern;
-  // Others may enter, so that an unprivileged child can reach what is inside.
-  Check(::chmod(root_.c_str(), 0755) == 0, "chmod", root_);
+  fs::permissions(root_, fs::perms(0755));
 }
 
 TempTree::~TempTree() {
   std::error_code error;
-  std::filesystem::remove_all(root_, error);
+  fs::remove_all(root_, error);
   if (error) std::cerr << "cannot remove '" << root_ << "': " << error.message() << '\n';
 }
 
@@ -67,62 +72,54 @@ std::u16string TempTree::Text(std::string_view relative) const {
 }
 
 void TempTree::Folder(std::string_view relative) const {
-  const std::string path = Native(relative);
-  Check(::mkdir(path.c_str(), 0755) == 0, "mkdir", path);
+  Check(fs::create_directory(Native(relative)), "mkdir");
 }
 
-void TempTree::File(std::string_view relative, std::string_view content) const {
-  const std::string path = Native(relative);
-  Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  Check(fd.get() >= 0, "create", path);
-  Check(::write(fd.get(), content.data(), content.size()) == static_cast<ssize_t>(content.size()),
-        "write", path);
+void TempTree::File(std::string_view relative) const {
+  Check(std::ofstream(Native(relative)).good(), "create");
 }
 
 void TempTree::Symlink(std::string_view target, std::string_view relative) const {
-  const std::string path = Native(relative);
-  Check(::symlink(std::string(target).c_str(), path.c_str()) == 0, "symlink", path);
+  fs::create_symlink(target, Native(relative));
 }
 
 void TempTree::HardLink(std::string_view existing, std::string_view relative) const {
-  const std::string path = Native(relative);
-  Check(::link(Native(existing).c_str(), path.c_str()) == 0, "link", path);
+  fs::create_hard_link(Native(existing), Native(relative));
 }
 
 void TempTree::Fifo(std::string_view relative) const {
-  const std::string path = Native(relative);
-  Check(::mkfifo(path.c_str(), 0644) == 0, "mkfifo", path);
+  Check(::mkfifo(Native(relative).c_str(), 0644) == 0, "mkfifo");
 }
 
 void TempTree::Socket(std::string_view relative) const {
   const std::string path = Native(relative);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof(address.sun_path)) throw std::length_error("socket path too long");
+  Check(path.size() < sizeof(address.sun_path), "socket path length");
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  Check(fd.get() >= 0, "socket", path);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  Check(fd >= 0, "socket");
   // Binding leaves the socket on disk after the descriptor closes.
-  Check(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0, "bind",
-        path);
+  const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  Check(bound, "bind");
 }
 
-std::string TempTree::Read(std::string_view relative) const {
-  std::ifstream in(Native(relative), std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read '" + Native(relative) + "'");
-  return std::string(std::istreambuf_iterator<char>(in), {});
+void TempTree::Rename(std::string_view from, std::string_view to) const {
+  fs::rename(Native(from), Native(to));
 }
 
-ModeChange::ModeChange(std::string path, unsigned mode) : path_(std::move(path)) {
-  struct stat st {};
-  Check(::stat(path_.c_str(), &st) == 0, "stat", path_);
-  oldMode_ = st.st_mode & 07777;
-  Check(::chmod(path_.c_str(), mode) == 0, "chmod", path_);
+void TempTree::Lock(std::string_view relative) const {
+  fs::permissions(Native(relative), fs::perms(0700));
 }
 
-ModeChange::~ModeChange() {
-  if (::chmod(path_.c_str(), oldMode_) != 0)
-    std::cerr << "cannot restore mode of '" << path_ << "'\n";
+int RunUnprivileged(const std::function<int()>& body) {
+  const int result = InChild(DropPrivileges, 255, body);
+  return result == 255 ? -1 : result;
+}
+
+int RunInOwnMountNamespace(const std::function<int()>& body) {
+  return InChild(OwnMountNamespace, kNoMount, body);
 }
 
 }  // namespace quavelle::testing
