@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cwchar>
 #include <functional>
 #include <map>
 #include <memory>
@@ -40,6 +39,7 @@ class Ref {
     if (pointer_ != nullptr) pointer_->Release();
   }
   T* get() const noexcept { return pointer_; }
+  T* operator->() const noexcept { return pointer_; }
   // A new reference for a caller that takes ownership.
   T* Share() const noexcept {
     if (pointer_ != nullptr) pointer_->AddRef();
@@ -50,11 +50,11 @@ class Ref {
   T* pointer_;
 };
 
-using Member = std::function<HRESULT(DISPPARAMS&, VARIANT*, EXCEPINFO*)>;
+using Member = std::function<HRESULT(DISPPARAMS&, VARIANT&, EXCEPINFO&)>;
 
-// An object of named members; given elements, it is also their enumerator,
-// restarted by each _NewEnum.
-class TestObject final : public IDispatch, public IEnumVARIANT {
+// An object of named members. Given elements, it is also their enumerator,
+// restarted by each _NewEnum; it is its own class factory.
+class TestObject final : public IDispatch, public IEnumVARIANT, public IClassFactory {
  public:
   static Ref<TestObject> Make() { return Ref<TestObject>(new TestObject); }
   void Define(std::wstring name, Member body) { members_.emplace_back(name, std::move(body)); }
@@ -64,6 +64,7 @@ class TestObject final : public IDispatch, public IEnumVARIANT {
     *out = nullptr;
     if (iid == IID_IUnknown || iid == IID_IDispatch) *out = static_cast<IDispatch*>(this);
     if (iid == IID_IEnumVARIANT && elements_) *out = static_cast<IEnumVARIANT*>(this);
+    if (iid == IID_IClassFactory) *out = static_cast<IClassFactory*>(this);
     if (*out == nullptr) return E_NOINTERFACE;
     AddRef();
     return S_OK;
@@ -99,7 +100,7 @@ class TestObject final : public IDispatch, public IEnumVARIANT {
       return S_OK;
     }
     if (id < 1 || static_cast<std::size_t>(id) > members_.size()) return DISP_E_MEMBERNOTFOUND;
-    return members_[static_cast<std::size_t>(id) - 1].second(*params, result, exception);
+    return members_[static_cast<std::size_t>(id) - 1].second(*params, *result, *exception);
   }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* out, ULONG* fetched) override {
@@ -115,6 +116,11 @@ class TestObject final : public IDispatch, public IEnumVARIANT {
   HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
 
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** out) override {
+    return QueryInterface(iid, out);
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
  private:
   TestObject() { ++liveObjects; }
   ~TestObject() { --liveObjects; }
@@ -125,57 +131,29 @@ class TestObject final : public IDispatch, public IEnumVARIANT {
   std::size_t next_ = 0;
 };
 
-class ClassFactory final : public IClassFactory {
- public:
-  explicit ClassFactory(Ref<IDispatch> object) : object_(std::move(object)) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = iid == IID_IUnknown || iid == IID_IClassFactory ? this : nullptr;
-    if (*out == nullptr) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** out) override {
-    return object_.get()->QueryInterface(iid, out);
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
- private:
-  ULONG references_ = 1;
-  Ref<IDispatch> object_;
-};
-
 // Test programs run side by side in one registry: each maps an identifier of its own.
-const std::wstring kProgId =
-    L"Quavelle.TestDocumentServer" + std::to_wstring(GetCurrentProcessId());
+const std::wstring kProgId = L"Quavelle.TestServer" + std::to_wstring(GetCurrentProcessId());
 constexpr CLSID kClsid = {
     0x6c1e2a53, 0x0f7b, 0x4b7e, {0x9c, 0x55, 0x3d, 0x4a, 0x1e, 0x2b, 0x7f, 0x10}};
 
-// While it lives, creating kProgId gives the object: the identifier is mapped to
-// kClsid in the registry and a factory for that class is registered with COM.
+// While it lives, creating kProgId gives the object: the identifier is mapped
+// to kClsid among the user's classes, and the object serves that class.
 class Registration {
  public:
-  explicit Registration(Ref<IDispatch> object) {
+  explicit Registration(const Ref<TestObject>& object) {
     wchar_t clsid[64] = {};
-    StringFromGUID2(kClsid, clsid, 64);
-    const auto bytes = static_cast<DWORD>((std::wcslen(clsid) + 1) * sizeof(wchar_t));
-    // The user's classes are the place; a registry that reads only the merged
-    // view takes the mapping there instead.
+    const int length = StringFromGUID2(kClsid, clsid, 64);
+    const auto bytes = static_cast<DWORD>(length * sizeof(wchar_t));
     RegSetKeyValueW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + kProgId + L"\\CLSID").c_str(),
                     nullptr, REG_SZ, clsid, bytes);
+    // A registry that reads only its merged view takes the mapping there.
     CLSID found{};
-    if (FAILED(CLSIDFromProgID(kProgId.c_str(), &found)) || found != kClsid) {
+    if (FAILED(CLSIDFromProgID(kProgId.c_str(), &found))) {
       RegSetKeyValueW(HKEY_CLASSES_ROOT, (kProgId + L"\\CLSID").c_str(), nullptr, REG_SZ, clsid,
                       bytes);
     }
-    const Ref<IClassFactory> factory(new ClassFactory(std::move(object)));
-    EXPECT_EQ(CoRegisterClassObject(kClsid, factory.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                    &cookie_),
+    EXPECT_EQ(CoRegisterClassObject(kClsid, static_cast<IClassFactory*>(object.get()),
+                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_),
               S_OK);
   }
   ~Registration() {
@@ -201,9 +179,9 @@ std::string ArgumentOf(const DISPPARAMS& params) {
   return "type " + std::to_string(arg.vt);
 }
 
-HRESULT ReturnObject(VARIANT* result, const Ref<IDispatch>& object) {
-  result->vt = VT_DISPATCH;
-  result->pdispVal = object.Share();
+HRESULT Give(VARIANT& result, const std::wstring& text) {
+  result.vt = VT_BSTR;
+  result.bstrVal = SysAllocString(text.c_str());
   return S_OK;
 }
 
@@ -216,96 +194,6 @@ struct Failure {
 };
 void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
 constexpr wchar_t kLateDescription[] = L"Filled in late";
-
-// The server, its documents and their links, all recording into one log as
-// "Member(how argument)".
-class ServerModel {
- public:
-  ServerModel() {
-    server_.get()->Define(L"Open", [this](DISPPARAMS& params, VARIANT* result, EXCEPINFO*) {
-      log.push_back("Open(" + ArgumentOf(params) + ")");
-      std::wstring path;
-      if (params.cArgs == 1 && params.rgvarg[0].vt == (VT_BYREF | VT_BSTR)) {
-        BSTR* slot = params.rgvarg[0].pbstrVal;
-        path.assign(*slot, SysStringLen(*slot));
-        SysFreeString(*slot);  // a by-reference argument is the server's to change
-        *slot = SysAllocString(L"changed by the server");
-      }
-      const auto found = documents_.find(path);
-      return ReturnObject(result, found == documents_.end() ? Ref<IDispatch>() : found->second);
-    });
-  }
-
-  // A document whose LinkedDocuments is a collection of links to these paths.
-  void AddDocument(const std::wstring& path, const std::vector<std::wstring>& links) {
-    std::vector<Ref<IDispatch>> elements;
-    for (const std::wstring& link : links) elements.emplace_back(MakeLink(link));
-    const Ref<TestObject> collection = TestObject::Make();
-    collection.get()->SetElements(std::move(elements));
-    AddDocumentGiving(path, VT_DISPATCH, Ref<IDispatch>(collection.Share()));
-  }
-
-  // A document whose LinkedDocuments gives a value of this type holding object.
-  void AddDocumentGiving(const std::wstring& path, VARTYPE type, Ref<IDispatch> object) {
-    const Ref<TestObject> document = TestObject::Make();
-    document.get()->Define(L"LinkedDocuments",
-                           [this, type, object](DISPPARAMS&, VARIANT* result, EXCEPINFO*) {
-                             log.push_back("LinkedDocuments");
-                             result->vt = type;
-                             if (type == VT_DISPATCH || type == VT_UNKNOWN)
-                               result->pdispVal = object.Share();
-                             return S_OK;
-                           });
-    document.get()->Define(L"FullName", [this, path](DISPPARAMS&, VARIANT* result, EXCEPINFO*) {
-      log.push_back("FullName");
-      result->vt = VT_BSTR;
-      result->bstrVal = SysAllocString(path.c_str());
-      return S_OK;
-    });
-    documents_.emplace(path, document.Share());
-  }
-
-  void FailSetPathOf(std::wstring absolutePath, const Failure& failure) {
-    failingLink_ = std::move(absolutePath);
-    failure_ = failure;
-  }
-
-  Ref<IDispatch> server() const { return Ref<IDispatch>(server_.Share()); }
-  std::vector<std::string> log;
-
- private:
-  TestObject* MakeLink(const std::wstring& absolutePath) {
-    const Ref<TestObject> link = TestObject::Make();
-    link.get()->Define(L"AbsolutePath",
-                       [this, absolutePath](DISPPARAMS&, VARIANT* result, EXCEPINFO*) {
-                         log.push_back("AbsolutePath");
-                         result->vt = VT_BSTR;
-                         result->bstrVal = SysAllocString(absolutePath.c_str());
-                         return S_OK;
-                       });
-    link.get()->Define(L"SetPath",
-                       [this, absolutePath](DISPPARAMS& params, VARIANT*, EXCEPINFO* exception) {
-                         log.push_back("SetPath(" + ArgumentOf(params) + ")");
-                         if (absolutePath != failingLink_) return S_OK;
-                         exception->scode = failure_.code;
-                         if (failure_.deferred) {
-                           exception->pfnDeferredFillIn = [](EXCEPINFO* info) -> HRESULT {
-                             info->bstrDescription = SysAllocString(kLateDescription);
-                             return S_OK;
-                           };
-                         } else if (*failure_.description != L'\0') {
-                           exception->bstrDescription = SysAllocString(failure_.description);
-                         }
-                         return DISP_E_EXCEPTION;
-                       });
-    return link.Share();
-  }
-
-  Ref<TestObject> server_ = TestObject::Make();
-  std::map<std::wstring, Ref<IDispatch>> documents_;
-  std::wstring failingLink_;
-  Failure failure_{};
-};
 
 class RecordingResults final : public ResultsList {
  public:
@@ -322,20 +210,85 @@ class NoWalkGuard final : public WalkGuard {
   bool FirstVisit(const std::u16string&) override { return true; }
 };
 
+// The server, its documents and their links, all recording into one log as
+// "Member(how argument)".
 class DocumentServerObject : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   }
   void TearDown() override {
-    model_.reset();
+    documents_.clear();
     EXPECT_EQ(liveObjects, 0) << "an automation object was not released";
     CoUninitialize();
   }
 
+  // A document whose LinkedDocuments is a collection of links to these paths.
+  void AddDocument(const std::wstring& path, const std::vector<std::wstring>& links) {
+    std::vector<Ref<IDispatch>> elements;
+    for (const std::wstring& link : links) elements.emplace_back(MakeLink(link));
+    const Ref<TestObject> collection = TestObject::Make();
+    collection->SetElements(std::move(elements));
+    AddDocumentGiving(path, VT_DISPATCH, Ref<IDispatch>(collection.Share()));
+  }
+
+  // A document whose LinkedDocuments gives a value of this type, holding object.
+  void AddDocumentGiving(const std::wstring& path, VARTYPE type, Ref<IDispatch> object) {
+    const Ref<TestObject> document = TestObject::Make();
+    document->Define(L"LinkedDocuments", [=, this](DISPPARAMS&, VARIANT& result, EXCEPINFO&) {
+      log_.push_back("LinkedDocuments");
+      result.vt = type;
+      if (type == VT_DISPATCH || type == VT_UNKNOWN) result.pdispVal = object.Share();
+      return S_OK;
+    });
+    document->Define(L"FullName", [=, this](DISPPARAMS&, VARIANT& result, EXCEPINFO&) {
+      log_.push_back("FullName");
+      return Give(result, path);
+    });
+    documents_.emplace(path, document.Share());
+  }
+
+  TestObject* MakeLink(const std::wstring& absolutePath) {
+    const Ref<TestObject> link = TestObject::Make();
+    link->Define(L"AbsolutePath", [=, this](DISPPARAMS&, VARIANT& result, EXCEPINFO&) {
+      log_.push_back("AbsolutePath");
+      return Give(result, absolutePath);
+    });
+    link->Define(L"SetPath", [=, this](DISPPARAMS& params, VARIANT&, EXCEPINFO& exception) {
+      log_.push_back("SetPath(" + ArgumentOf(params) + ")");
+      if (absolutePath != failingLink_) return S_OK;
+      exception.scode = failure_.code;
+      if (failure_.deferred) {
+        exception.pfnDeferredFillIn = [](EXCEPINFO* info) -> HRESULT {
+          info->bstrDescription = SysAllocString(kLateDescription);
+          return S_OK;
+        };
+      } else if (*failure_.description != L'\0') {
+        exception.bstrDescription = SysAllocString(failure_.description);
+      }
+      return DISP_E_EXCEPTION;
+    });
+    return link.Share();
+  }
+
   // ProcessFile with the server created by identifier and the real file-system object.
   void ProcessFile(const std::wstring& path) {
-    const Registration registration(model_->server());
+    const Ref<TestObject> object = TestObject::Make();
+    object->Define(L"Open", [this](DISPPARAMS& params, VARIANT& result, EXCEPINFO&) {
+      log_.push_back("Open(" + ArgumentOf(params) + ")");
+      std::wstring opened;
+      if (params.cArgs == 1 && params.rgvarg[0].vt == (VT_BYREF | VT_BSTR)) {
+        BSTR* slot = params.rgvarg[0].pbstrVal;
+        opened.assign(*slot, SysStringLen(*slot));
+        SysFreeString(*slot);  // a by-reference argument is the server's to change
+        *slot = SysAllocString(L"changed by the server");
+      }
+      const auto found = documents_.find(opened);
+      result.vt = VT_DISPATCH;
+      result.pdispVal = found == documents_.end() ? nullptr : found->second.Share();
+      return S_OK;
+    });
+    const Registration registration(object);
     const std::unique_ptr<DocumentServer> server =
         CreateObjectAs<DocumentServer>(std::u16string(kProgId.begin(), kProgId.end()));
     const std::unique_ptr<FileSystemService> fso =
@@ -345,27 +298,30 @@ class DocumentServerObject : public ::testing::Test {
     quavelle::ProcessFile(ctx, std::u16string(path.begin(), path.end()));
   }
 
-  std::unique_ptr<ServerModel> model_ = std::make_unique<ServerModel>();
+  std::map<std::wstring, Ref<IDispatch>> documents_;
+  std::wstring failingLink_;
+  Failure failure_{};
+  std::vector<std::string> log_;
   RecordingResults results_;
 };
 
 TEST_F(DocumentServerObject, ProcessFileCallsTheServerInOrderPassingArgumentsAsAgreed) {
-  model_->AddDocument(L"C:\\work\\plan.doc",
-                      {L"C:\\data\\one.doc", L"E:\\other\\two.doc", L"C:\\data\\three.doc"});
+  AddDocument(L"C:\\work\\plan.doc",
+              {L"C:\\data\\one.doc", L"E:\\other\\two.doc", L"C:\\data\\three.doc"});
 
   ProcessFile(L"C:\\work\\plan.doc");
 
-  EXPECT_EQ(model_->log, (std::vector<std::string>{
-                             "Open(ref C:\\work\\plan.doc)",
-                             "LinkedDocuments",
-                             "AbsolutePath",
-                             "SetPath(val D:\\data\\one.doc)",
-                             "FullName",
-                             "AbsolutePath",
-                             "AbsolutePath",
-                             "SetPath(val D:\\data\\three.doc)",
-                             "FullName",
-                         }));
+  EXPECT_EQ(log_, (std::vector<std::string>{
+                      "Open(ref C:\\work\\plan.doc)",
+                      "LinkedDocuments",
+                      "AbsolutePath",
+                      "SetPath(val D:\\data\\one.doc)",
+                      "FullName",
+                      "AbsolutePath",
+                      "AbsolutePath",
+                      "SetPath(val D:\\data\\three.doc)",
+                      "FullName",
+                  }));
   EXPECT_EQ(results_.rows, (std::vector<std::string>{
                                "C:\\data\\one.doc | D:\\data\\one.doc | C:\\work\\plan.doc",
                                "C:\\data\\three.doc | D:\\data\\three.doc | C:\\work\\plan.doc",
@@ -378,14 +334,13 @@ class LinksThatAreNone : public DocumentServerObject,
 // An empty collection handed over as a plain object, or nothing in each of its forms.
 TEST_P(LinksThatAreNone, EndTheFileAfterLinkedDocuments) {
   const Ref<TestObject> empty = TestObject::Make();
-  empty.get()->SetElements({});
-  model_->AddDocumentGiving(
-      L"C:\\lonely.doc", GetParam(),
-      GetParam() == VT_UNKNOWN ? Ref<IDispatch>(empty.Share()) : Ref<IDispatch>());
+  empty->SetElements({});
+  AddDocumentGiving(L"C:\\lonely.doc", GetParam(),
+                    Ref<IDispatch>(GetParam() == VT_UNKNOWN ? empty.Share() : nullptr));
 
   ProcessFile(L"C:\\lonely.doc");
 
-  EXPECT_EQ(model_->log, (std::vector<std::string>{"Open(ref C:\\lonely.doc)", "LinkedDocuments"}));
+  EXPECT_EQ(log_, (std::vector<std::string>{"Open(ref C:\\lonely.doc)", "LinkedDocuments"}));
   EXPECT_TRUE(results_.rows.empty());
 }
 
@@ -406,7 +361,7 @@ TEST_F(DocumentServerObject, AnOpenThatGivesNothingFailsAtTheNextMemberWithObjec
   } catch (const ServiceError& e) {
     EXPECT_EQ(e.number(), error_number::kObjectNotSet);
   }
-  EXPECT_EQ(model_->log, std::vector<std::string>{"Open(ref C:\\unknown.doc)"});
+  EXPECT_EQ(log_, std::vector<std::string>{"Open(ref C:\\unknown.doc)"});
 }
 
 TEST(DocumentServerFactory, AnIdentifierNobodyRegisteredCannotBeCreated) {
@@ -422,27 +377,23 @@ class ErrorRaisedHalfWay : public DocumentServerObject,
                            public ::testing::WithParamInterface<Failure> {};
 
 TEST_P(ErrorRaisedHalfWay, ReachesTheCallerWithItsNumberAndDescription) {
-  model_->AddDocument(L"C:\\w.doc", {L"C:\\first.doc", L"C:\\second.doc", L"C:\\third.doc"});
-  model_->FailSetPathOf(L"C:\\second.doc", GetParam());
-  const std::wstring given = GetParam().deferred ? kLateDescription : GetParam().description;
+  AddDocument(L"C:\\w.doc", {L"C:\\first.doc", L"C:\\second.doc", L"C:\\third.doc"});
+  failingLink_ = L"C:\\second.doc";
+  failure_ = GetParam();
+  const std::wstring given = failure_.deferred ? kLateDescription : failure_.description;
 
   try {
     ProcessFile(L"C:\\w.doc");
     FAIL() << "expected a ServiceError";
   } catch (const ServiceError& e) {
-    EXPECT_EQ(e.number(), GetParam().number);
-    EXPECT_EQ(e.description(), given.empty() ? SystemMessage(GetParam().code)
+    EXPECT_EQ(e.number(), failure_.number);
+    EXPECT_EQ(e.description(), given.empty() ? SystemMessage(failure_.code)
                                              : std::u16string(given.begin(), given.end()));
   }
-  EXPECT_EQ(model_->log, (std::vector<std::string>{
-                             "Open(ref C:\\w.doc)",
-                             "LinkedDocuments",
-                             "AbsolutePath",
-                             "SetPath(val D:\\first.doc)",
-                             "FullName",
-                             "AbsolutePath",
-                             "SetPath(val D:\\second.doc)",
-                         }));
+  EXPECT_EQ(log_,
+            (std::vector<std::string>{"Open(ref C:\\w.doc)", "LinkedDocuments", "AbsolutePath",
+                                      "SetPath(val D:\\first.doc)", "FullName", "AbsolutePath",
+                                      "SetPath(val D:\\second.doc)"}));
   EXPECT_EQ(results_.rows, std::vector<std::string>{"C:\\first.doc | D:\\first.doc | C:\\w.doc"});
 }
 
