@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include "DocumentCalls.h"
+#include "PackageFixture.h"
+#include "services/docserver/BuiltinDocumentServer.h"
+
+namespace quavelle::docserver::testing {
+namespace {
+
+std::string SheetContent(const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<office:document-content "
+         "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+         "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+         "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+         "xmlns:of=\"urn:oasis:names:tc:opendocument:xmlns:of:1.2\" "
+         "xmlns:xlink=\"http://www.w3.org/1999/xlink\" office:version=\"1.3\">\n"
+         "<office:body><office:spreadsheet>\n" +
+         body + "</office:spreadsheet></office:body></office:document-content>\n";
+}
+
+// A workbook whose formulas read two other workbooks, each with its cached
+// sheet, and a named range and expression into the first.
+const std::string kPlan = "file:///C:/Data/plan.ods";
+const std::string kCosts = "file:///C:/Data/costs.ods";
+const std::string kSheetBody =
+    "<table:table table:name=\"Sheet1\">\n"
+    " <table:table-row>\n"
+    "  <table:table-cell table:formula=\"of:=['file:///C:/Data/plan.ods'#$Sheet1.A1]+"
+    "['file:///C:/Data/plan.ods'#$Sheet1.A2]*['file:///C:/Data/costs.ods'#$Sheet1.B1]\" "
+    "office:value-type=\"float\" office:value=\"3\"><text:p>3</text:p></table:table-cell>\n"
+    "  <table:table-cell table:formula='of:=IF([.A1]&lt;2;[&apos;file:///C:/Data/plan.ods&apos;"
+    "#$Sheet1.B2];0)'/>\n"
+    "  <table:table-cell office:value-type=\"string\"><text:p><text:a xlink:type=\"simple\" "
+    "xlink:href=\"file:///C:/Data/plan.ods\">plan</text:a></text:p></table:table-cell>\n"
+    " </table:table-row>\n"
+    "</table:table>\n"
+    "<table:table table:name=\"&apos;file:///C:/Data/plan.ods&apos;#Sheet1\" "
+    "table:print=\"false\"><table:table-source xlink:type=\"simple\" "
+    "xlink:href=\"file:///C:/Data/plan.ods\" table:table-name=\"Sheet1\" "
+    "table:mode=\"copy-results-only\"/><table:table-row><table:table-cell "
+    "office:value-type=\"float\" office:value=\"1\"/></table:table-row></table:table>\n"
+    "<table:table table:name=\"&apos;file:///C:/Data/costs.ods&apos;#Sheet1\" "
+    "table:print=\"false\"><table:table-source xlink:type=\"simple\" "
+    "xlink:href=\"file:///C:/Data/costs.ods\" table:table-name=\"Sheet1\" "
+    "table:mode=\"copy-results-only\"/></table:table>\n"
+    "<table:named-expressions>\n"
+    " <table:named-range table:name=\"Input\" table:base-cell-address=\"$Sheet1.$A$1\" "
+    "table:cell-range-address=\"'file:///C:/Data/plan.ods'#$Sheet1.$A$1:.$A$2\"/>\n"
+    " <table:named-expression table:name=\"Twice\" table:base-cell-address=\"$Sheet1.$A$1\" "
+    "table:expression=\"of:=['file:///C:/Data/plan.ods'#$Sheet1.A1]*2\"/>\n"
+    " <table:named-expression table:name=\"Cost\" table:base-cell-address=\"$Sheet1.$A$1\" "
+    "table:expression=\"of:=['file:///C:/Data/costs.ods'#$Sheet1.B1]\"/>\n"
+    "</table:named-expressions>\n";
+
+// Links in document order: the hyperlink, then the two cached sheets' sources.
+constexpr std::size_t kHyperlink = 0;
+constexpr std::size_t kPlanSource = 1;
+constexpr std::size_t kCostsSource = 2;
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+struct Workbook {
+  TempFolder folder;
+  fs::path file = folder / "totals.ods";
+  std::string content = SheetContent(kSheetBody);
+
+  explicit Workbook(const std::string& body = kSheetBody) : content(SheetContent(body)) {
+    WritePackage(file, {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet", true},
+                        {"META-INF/manifest.xml",
+                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><manifest:manifest "
+                         "xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\"/>"},
+                        {"content.xml", content},
+                        {"styles.xml", SheetContent("")}});
+  }
+  std::string Content() const { return ReadEntry(file, "content.xml"); }
+};
+
+// The part as it must read after a workbook moved from oldUrl to newUrl: the
+// cached sheet's name, in double quotes, is written again with plain
+// apostrophes; a formula in single quotes keeps its entities.
+std::string Moved(const std::string& content, const std::string& oldUrl,
+                  const std::string& newUrl) {
+  std::string out =
+      ReplaceAll(content, "&apos;" + oldUrl + "&apos;#Sheet1", "'" + newUrl + "'#Sheet1");
+  return ReplaceAll(out, oldUrl, newUrl);
+}
+
+TEST(SpreadsheetReference, MovingACachedSheetsSourceMovesItsNameAndEveryFormulaQuotingIt) {
+  Workbook book;
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(book.file.string()));
+  ASSERT_EQ(LinkPaths(*document),
+            (std::vector<std::u16string>{u"C:\\Data\\plan.ods", u"C:\\Data\\plan.ods",
+                                         u"C:\\Data\\costs.ods"}));
+  LinkAt(*document, kPlanSource)->SetPath(u"D:\\Data\\plan.ods");
+
+  // The hyperlink to the same workbook is a link of its own and stays.
+  std::string expected = Moved(book.content, kPlan, "file:///D:/Data/plan.ods");
+  expected = ReplaceAll(expected, "xlink:href=\"file:///D:/Data/plan.ods\">plan",
+                        "xlink:href=\"file:///C:/Data/plan.ods\">plan");
+  EXPECT_EQ(book.Content(), expected);
+  EXPECT_EQ(LinkPaths(*server, book.file.string()),
+            (std::vector<std::u16string>{u"C:\\Data\\plan.ods", u"D:\\Data\\plan.ods",
+                                         u"C:\\Data\\costs.ods"}));
+  EXPECT_EQ(ReadEntry(book.file, "styles.xml"), SheetContent(""));
+}
+
+TEST(SpreadsheetReference, AHyperlinkToTheSameWorkbookMovesOnlyItself) {
+  Workbook book;
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(book.file.string()));
+  LinkAt(*document, kHyperlink)->SetPath(u"D:\\Data\\plan.ods");
+
+  EXPECT_EQ(book.Content(), ReplaceAll(book.content, "href=\"" + kPlan + "\">plan",
+                                       "href=\"file:///D:/Data/plan.ods\">plan"));
+}
+
+TEST(SpreadsheetReference, LaterMovesBuildOnEarlierOnesAndOtherLinksStayValid) {
+  Workbook book;
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(book.file.string()));
+  std::unique_ptr<LinkedDocument> plan = LinkAt(*document, kPlanSource);
+  std::unique_ptr<LinkedDocument> costs = LinkAt(*document, kCostsSource);
+  plan->SetPath(u"D:\\Data\\plan.ods");
+  costs->SetPath(u"\\\\srv2\\proj\\costs.ods");
+  plan->SetPath(u"E:\\Archive\\plan.ods");
+
+  std::string expected = Moved(book.content, kPlan, "file:///E:/Archive/plan.ods");
+  expected = ReplaceAll(expected, "xlink:href=\"file:///E:/Archive/plan.ods\">plan",
+                        "xlink:href=\"file:///C:/Data/plan.ods\">plan");
+  expected = Moved(expected, kCosts, "file://srv2/proj/costs.ods");
+  EXPECT_EQ(book.Content(), expected);
+  EXPECT_EQ(LinkPaths(*document),
+            (std::vector<std::u16string>{u"C:\\Data\\plan.ods", u"E:\\Archive\\plan.ods",
+                                         u"\\\\srv2\\proj\\costs.ods"}));
+}
+
+TEST(SpreadsheetReference, MovingACellRangeSourceMovesFormulasButNotAPlainSheetName) {
+  const std::string body =
+      "<table:table table:name=\"Sheet1\"><table:table-row>"
+      "<table:table-cell><table:cell-range-source table:name=\"Sheet1.A1:B2\" "
+      "xlink:type=\"simple\" xlink:href=\"file:///C:/Data/range.ods\" "
+      "table:filter-name=\"calc8\" table:last-column-spanned=\"2\" "
+      "table:last-row-spanned=\"2\"/></table:table-cell>"
+      "<table:table-cell table:formula=\"of:=SUM(['file:///C:/Data/range.ods'#$Sheet1.A1:.B2])+"
+      "['file:///C:/Data/range.ods.bak'#$Sheet1.A1]\"/>"
+      "</table:table-row></table:table>\n";
+  Workbook book(body);
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(book.file.string()));
+  LinkAt(*document, 0)->SetPath(u"D:\\Data\\range.ods");
+
+  std::string expected = ReplaceAll(book.content, "C:/Data/range.ods\"", "D:/Data/range.ods\"");
+  expected = ReplaceAll(expected, "'file:///C:/Data/range.ods'#", "'file:///D:/Data/range.ods'#");
+  EXPECT_EQ(book.Content(), expected);
+  EXPECT_NE(expected, book.content);
+}
+
+TEST(SpreadsheetReference, AQuoteInTheWorkbookUrlIsMatchedAndWrittenDoubled) {
+  const std::string body =
+      "<table:table table:name=\"Sheet1\"><table:table-row>"
+      "<table:table-cell table:formula=\"of:=['file:///C:/O''Neil/plan.ods'#$Sheet1.A1]\"/>"
+      "</table:table-row></table:table>"
+      "<table:table table:name=\"'file:///C:/O''Neil/plan.ods'#Sheet1\"><table:table-source "
+      "xlink:href=\"file:///C:/O'Neil/plan.ods\" table:table-name=\"Sheet1\"/></table:table>\n";
+  Workbook book(body);
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(book.file.string()));
+  LinkAt(*document, 0)->SetPath(u"D:\\O'Neil\\plan.ods");
+
+  EXPECT_EQ(LinkPaths(*server, book.file.string()),
+            std::vector<std::u16string>{u"D:\\O'Neil\\plan.ods"});
+  EXPECT_EQ(book.Content(), ReplaceAll(book.content, "C:/O", "D:/O"));
+}
+
+}  // namespace
+}  // namespace quavelle::docserver::testing
