@@ -180,5 +180,33 @@ TEST(SpreadsheetReference, AQuoteInTheWorkbookUrlIsMatchedAndWrittenDoubled) {
   EXPECT_EQ(book.Content(), ReplaceAll(book.content, "C:/O", "D:/O"));
 }
 
+TEST(SpreadsheetReference, APartInUtf16MovesAllThreePlacesAndStaysUtf16) {
+  const std::string body =
+      "<table:table table:name=\"Sheet1\"><table:table-row><table:table-cell "
+      "table:formula=\"of:=['file:///C:/a.ods'#$Sheet1.A1]+['file:///C:/b.ods'#$Sheet1.A1]\"/>"
+      "</table:table-row></table:table>"
+      "<table:table table:name=\"'file:///C:/a.ods'#Sheet1\"><table:table-source "
+      "xlink:href=\"file:///C:/a.ods\" table:table-name=\"Sheet1\"/></table:table>";
+  std::string content = ReplaceAll(SheetContent(body), "UTF-8", "UTF-16");
+  std::string wide("\xFF\xFE", 2);
+  for (char c : content) wide += {c, '\0'};
+  TempFolder folder;
+  const fs::path file = folder / "wide.ods";
+  WritePackage(file, OdtWith({{"content.xml", wide}}));
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(file.string()));
+  LinkAt(*document, 0)->SetPath(u"D:\\a.ods");
+
+  const std::string after = ReadEntry(file, "content.xml");
+  ASSERT_TRUE(after.starts_with(wide.substr(0, 2)));
+  std::string narrow;
+  for (std::size_t i = 2; i + 1 < after.size(); i += 2) narrow += after[i];
+  EXPECT_NE(narrow.find("table:formula=\"of:=['file:///D:/a.ods'#$Sheet1.A1]+['file:///C:/b.ods'#"),
+            std::string::npos)
+      << narrow;
+  EXPECT_NE(narrow.find("table:name=\"'file:///D:/a.ods'#Sheet1\""), std::string::npos) << narrow;
+  EXPECT_EQ(LinkPaths(*server, file.string()), std::vector<std::u16string>{u"D:\\a.ods"});
+}
+
 }  // namespace
 }  // namespace quavelle::docserver::testing
