@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -67,32 +66,20 @@ int CountEndingWith(const Paths& paths, std::u16string_view end) {
                                         [&](const auto& path) { return path.ends_with(end); }));
 }
 
-std::u16string ParentOf(const std::u16string& path) { return path.substr(0, path.rfind(u'/')); }
-
 TEST(FolderWalk, OpensEveryFileOnceDepthFirstWithFilesBeforeSubfolders) {
   TempTree tree;
-  for (const char* folder : {"s1", "s1/t", "s2", "s2/u", "s2/u/v", "empty"}) tree.Folder(folder);
-  Paths expected;
-  for (const char* file : {"a1.doc", "a2.doc", "s1/b1.doc", "s1/b2.doc", "s1/t/c.doc", "s2/d.doc",
-                           "s2/u/e.doc", "s2/u/v/f.doc"}) {
+  for (const char* folder : {"s1", "s1/t", "s2", "empty"}) tree.Folder(folder);
+  for (const char* file : {"a1.doc", "a2.doc", "s1/b.doc", "s1/t/c.doc", "s2/d.doc"}) {
     tree.File(file);
-    expected.push_back(tree.Text(file));
   }
-
   const Paths opened = Walk(tree.Text());
-  EXPECT_EQ(Sorted(opened), Sorted(expected));
-  // Each folder's files and subtree form one run of the sequence, its own files first.
-  std::map<std::u16string, std::vector<std::size_t>> subtree;  // folder -> positions
-  for (std::size_t i = 0; i < opened.size(); ++i) {
-    for (auto folder = ParentOf(opened[i]); !folder.empty(); folder = ParentOf(folder)) {
-      subtree[folder].push_back(i);
-    }
-  }
-  for (const auto& [folder, at] : subtree) {
-    EXPECT_EQ(at.back() - at.front() + 1, at.size()) << "subtree interrupted: " << ToUtf8(folder);
-    const auto own = [&](std::size_t i) { return ParentOf(opened[i]) == folder; };
-    EXPECT_TRUE(std::is_partitioned(at.begin(), at.end(), own)) << ToUtf8(folder);
-  }
+  ASSERT_EQ(opened.size(), 5u);
+  // The service's order decides only between the two root files and between s1 and s2.
+  EXPECT_EQ(Sorted({opened[0], opened[1]}), (Paths{tree.Text("a1.doc"), tree.Text("a2.doc")}));
+  const Paths s1First = {tree.Text("s1/b.doc"), tree.Text("s1/t/c.doc"), tree.Text("s2/d.doc")};
+  const Paths s2First = {tree.Text("s2/d.doc"), tree.Text("s1/b.doc"), tree.Text("s1/t/c.doc")};
+  const Paths rest(opened.begin() + 2, opened.end());
+  EXPECT_TRUE(rest == s1First || rest == s2First) << ToUtf8(rest[0]) << " " << ToUtf8(rest[1]);
 }
 
 TEST(FolderWalk, LinkLoopsEndAndAFolderReachedTwiceIsWalkedOnce) {

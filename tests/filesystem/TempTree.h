@@ -29,9 +29,6 @@ class TempTree {
   void HardLink(std::string_view existing, std::string_view relative) const;
   void Fifo(std::string_view relative) const;
   void Socket(std::string_view relative) const;
-  void Rename(std::string_view from, std::string_view to) const;
-  // Makes a folder root's alone, closing it to an unprivileged child.
-  void Lock(std::string_view relative) const;
 
  private:
   std::string root_;
