@@ -6,15 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <memory>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "TempTree.h"
 #include "core/LinkRetargeting.h"
 #include "services/ServiceError.h"
 #include "services/ServiceFactory.h"
@@ -28,42 +26,57 @@ namespace quavelle::testing {
 namespace {
 
 int liveObjects = 0;
+std::string calls;  // every call to a test object, as "Member(how argument)"
 
-template <class T>
-class Ref {
- public:
-  explicit Ref(T* adopted = nullptr) noexcept : pointer_(adopted) {}
-  Ref(const Ref& other) noexcept : pointer_(other.Share()) {}
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() {
-    if (pointer_ != nullptr) pointer_->Release();
-  }
-  T* get() const noexcept { return pointer_; }
-  T* operator->() const noexcept { return pointer_; }
-  // A new reference for a caller that takes ownership.
-  T* Share() const noexcept {
-    if (pointer_ != nullptr) pointer_->AddRef();
-    return pointer_;
-  }
+std::string Utf8(const std::wstring& text) {
+  return ToUtf8(std::u16string(text.begin(), text.end()));
+}
 
- private:
-  T* pointer_;
+struct Failure {
+  const char* name;
+  HRESULT code;
+  const wchar_t* description;  // empty: left to the caller
+  bool deferred;               // the description is filled in only on request
+  std::int32_t number;
 };
+void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
+constexpr wchar_t kLateDescription[] = L"Filled in late";
 
-using Member = std::function<HRESULT(DISPPARAMS&, VARIANT&, EXCEPINFO&)>;
+HRESULT Raise(const Failure& failure, EXCEPINFO& exception) {
+  exception.scode = failure.code;
+  if (failure.deferred) {
+    exception.pfnDeferredFillIn = [](EXCEPINFO* info) -> HRESULT {
+      info->bstrDescription = SysAllocString(kLateDescription);
+      return S_OK;
+    };
+  } else if (*failure.description != L'\0') {
+    exception.bstrDescription = SysAllocString(failure.description);
+  }
+  return DISP_E_EXCEPTION;
+}
 
-// An object of named members. Given elements, it is also their enumerator,
-// restarted by each _NewEnum; it is its own class factory.
+// An object whose members give set values. Given elements, it is also their
+// enumerator, restarted by each _NewEnum; it is its own class factory.
 class TestObject final : public IDispatch, public IEnumVARIANT, public IClassFactory {
  public:
-  static Ref<TestObject> Make() { return Ref<TestObject>(new TestObject); }
-  void Define(std::wstring name, Member body) { members_.emplace_back(name, std::move(body)); }
-  void SetElements(std::vector<Ref<IDispatch>> elements) { elements_ = std::move(elements); }
+  TestObject() { ++liveObjects; }
+  // What member gives when called with this argument, or with any when it is
+  // empty; a later reply overrides an earlier one. The object takes value.
+  void Reply(std::wstring member, VARIANT value, std::wstring argument = L"") {
+    replies_.push_back({std::move(member), std::move(argument), value, nullptr});
+  }
+  void Fail(std::wstring member, const Failure& failure) {
+    replies_.push_back({std::move(member), L"", VARIANT{}, &failure});
+  }
+  void SetElements(std::vector<VARIANT> elements) {
+    elements_ = std::move(elements);
+    enumerable_ = true;
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     *out = nullptr;
     if (iid == IID_IUnknown || iid == IID_IDispatch) *out = static_cast<IDispatch*>(this);
-    if (iid == IID_IEnumVARIANT && elements_) *out = static_cast<IEnumVARIANT*>(this);
+    if (iid == IID_IEnumVARIANT && enumerable_) *out = static_cast<IEnumVARIANT*>(this);
     if (iid == IID_IClassFactory) *out = static_cast<IClassFactory*>(this);
     if (*out == nullptr) return E_NOINTERFACE;
     AddRef();
@@ -75,15 +88,12 @@ class TestObject final : public IDispatch, public IEnumVARIANT, public IClassFac
     if (left == 0) delete this;
     return left;
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
-    for (std::size_t i = 0; count == 1 && i < members_.size(); ++i) {
-      if (members_[i].first == names[0]) {
+    for (std::size_t i = 0; count == 1 && i < replies_.size(); ++i) {
+      if (replies_[i].member == names[0]) {
         ids[0] = static_cast<DISPID>(i + 1);
         return S_OK;
       }
@@ -92,22 +102,43 @@ class TestObject final : public IDispatch, public IEnumVARIANT, public IClassFac
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* exception, UINT*) override {
-    if (id == DISPID_NEWENUM && elements_) {
+    if (id == DISPID_NEWENUM && enumerable_) {
       next_ = 0;
+      AddRef();
       result->vt = VT_UNKNOWN;
       result->punkVal = static_cast<IEnumVARIANT*>(this);
-      AddRef();
       return S_OK;
     }
-    if (id < 1 || static_cast<std::size_t>(id) > members_.size()) return DISP_E_MEMBERNOTFOUND;
-    return members_[static_cast<std::size_t>(id) - 1].second(*params, *result, *exception);
+    if (id < 1 || static_cast<std::size_t>(id) > replies_.size()) return DISP_E_MEMBERNOTFOUND;
+    const std::wstring member = replies_[static_cast<std::size_t>(id) - 1].member;
+    std::wstring argument;
+    calls += (calls.empty() ? "" : ", ") + Utf8(member);
+    if (params->cArgs == 1 && params->rgvarg[0].vt == (VT_BYREF | VT_BSTR)) {
+      BSTR* slot = params->rgvarg[0].pbstrVal;
+      argument.assign(*slot, SysStringLen(*slot));
+      calls += "(ref " + Utf8(argument) + ")";
+      SysFreeString(*slot);  // a by-reference argument is the callee's to change
+      *slot = SysAllocString(L"changed by the callee");
+    } else if (params->cArgs == 1 && params->rgvarg[0].vt == VT_BSTR) {
+      argument.assign(params->rgvarg[0].bstrVal, SysStringLen(params->rgvarg[0].bstrVal));
+      calls += "(val " + Utf8(argument) + ")";
+    } else if (params->cArgs != 0) {
+      calls += "(unexpected arguments)";
+    }
+    for (auto reply = replies_.rbegin(); reply != replies_.rend(); ++reply) {
+      if (reply->member != member || (!reply->argument.empty() && reply->argument != argument)) {
+        continue;
+      }
+      if (reply->failure != nullptr) return Raise(*reply->failure, *exception);
+      return VariantCopy(result, &reply->value);
+    }
+    return S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* out, ULONG* fetched) override {
     ULONG given = 0;
-    for (; given < wanted && next_ < elements_->size(); ++given, ++next_) {
-      out[given].vt = VT_DISPATCH;
-      out[given].pdispVal = (*elements_)[next_].Share();
+    for (; given < wanted && next_ < elements_.size(); ++given, ++next_) {
+      VariantCopy(&out[given], &elements_[next_]);
     }
     if (fetched != nullptr) *fetched = given;
     return given == wanted ? S_OK : S_FALSE;
@@ -122,14 +153,39 @@ class TestObject final : public IDispatch, public IEnumVARIANT, public IClassFac
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
  private:
-  TestObject() { ++liveObjects; }
-  ~TestObject() { --liveObjects; }
+  struct Entry {
+    std::wstring member;
+    std::wstring argument;
+    VARIANT value;
+    const Failure* failure;
+  };
+  ~TestObject() {
+    for (Entry& reply : replies_) VariantClear(&reply.value);
+    for (VARIANT& element : elements_) VariantClear(&element);
+    --liveObjects;
+  }
 
   ULONG references_ = 1;
-  std::vector<std::pair<std::wstring, Member>> members_;  // DISPID = index + 1
-  std::optional<std::vector<Ref<IDispatch>>> elements_;
+  std::vector<Entry> replies_;  // DISPID = index + 1 of a member's first reply
+  bool enumerable_ = false;
+  std::vector<VARIANT> elements_;
   std::size_t next_ = 0;
 };
+
+VARIANT Bstr(const std::wstring& text) {
+  VARIANT value{};
+  value.vt = VT_BSTR;
+  value.bstrVal = SysAllocString(text.c_str());
+  return value;
+}
+
+VARIANT Object(TestObject* object, VARTYPE type = VT_DISPATCH) {
+  VARIANT value{};
+  value.vt = type;
+  value.pdispVal = object;
+  if (object != nullptr) object->AddRef();
+  return value;
+}
 
 // Test programs run side by side in one registry: each maps an identifier of its own.
 const std::wstring kProgId = L"Quavelle.TestServer" + std::to_wstring(GetCurrentProcessId());
@@ -140,10 +196,9 @@ constexpr CLSID kClsid = {
 // to kClsid among the user's classes, and the object serves that class.
 class Registration {
  public:
-  explicit Registration(const Ref<TestObject>& object) {
+  explicit Registration(TestObject* object) {
     wchar_t clsid[64] = {};
-    const int length = StringFromGUID2(kClsid, clsid, 64);
-    const auto bytes = static_cast<DWORD>(length * sizeof(wchar_t));
+    const auto bytes = static_cast<DWORD>(StringFromGUID2(kClsid, clsid, 64) * sizeof(wchar_t));
     RegSetKeyValueW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + kProgId + L"\\CLSID").c_str(),
                     nullptr, REG_SZ, clsid, bytes);
     // A registry that reads only its merged view takes the mapping there.
@@ -152,7 +207,7 @@ class Registration {
       RegSetKeyValueW(HKEY_CLASSES_ROOT, (kProgId + L"\\CLSID").c_str(), nullptr, REG_SZ, clsid,
                       bytes);
     }
-    EXPECT_EQ(CoRegisterClassObject(kClsid, static_cast<IClassFactory*>(object.get()),
+    EXPECT_EQ(CoRegisterClassObject(kClsid, static_cast<IClassFactory*>(object),
                                     CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_),
               S_OK);
   }
@@ -168,191 +223,135 @@ class Registration {
   DWORD cookie_ = 0;
 };
 
-std::string Utf8(BSTR text) { return ToUtf8(std::u16string(text, text + SysStringLen(text))); }
-
-// The one string argument of a call and how it came.
-std::string ArgumentOf(const DISPPARAMS& params) {
-  if (params.cArgs != 1) return std::to_string(params.cArgs) + " arguments";
-  const VARIANT& arg = params.rgvarg[0];
-  if (arg.vt == (VT_BYREF | VT_BSTR)) return "ref " + Utf8(*arg.pbstrVal);
-  if (arg.vt == VT_BSTR) return "val " + Utf8(arg.bstrVal);
-  return "type " + std::to_string(arg.vt);
-}
-
-HRESULT Give(VARIANT& result, const std::wstring& text) {
-  result.vt = VT_BSTR;
-  result.bstrVal = SysAllocString(text.c_str());
-  return S_OK;
-}
-
-struct Failure {
-  const char* name;
-  HRESULT code;
-  const wchar_t* description;  // empty: left to the caller
-  bool deferred;               // the description is filled in only on request
-  std::int32_t number;
-};
-void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
-constexpr wchar_t kLateDescription[] = L"Filled in late";
-
 class RecordingResults final : public ResultsList {
  public:
   void Clear() override { rows.clear(); }
   void AppendRow(const std::u16string& oldPath, const std::u16string& newPath,
                  const std::u16string& containerName) override {
-    rows.push_back(ToUtf8(oldPath) + " | " + ToUtf8(newPath) + " | " + ToUtf8(containerName));
+    rows += ToUtf8(oldPath) + " -> " + ToUtf8(newPath) + " in " + ToUtf8(containerName) + "; ";
   }
-  std::vector<std::string> rows;
+  std::string rows;
 };
 
-class NoWalkGuard final : public WalkGuard {
- public:
-  bool FirstVisit(const std::u16string&) override { return true; }
-};
-
-// The server, its documents and their links, all recording into one log as
-// "Member(how argument)".
+// The server, its documents and their links. The test holds one reference to each.
 class DocumentServerObject : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    calls.clear();
+    server_->Reply(L"Open", VARIANT{});  // nothing, for a path without a document
   }
   void TearDown() override {
-    documents_.clear();
+    objects_.clear();
     EXPECT_EQ(liveObjects, 0) << "an automation object was not released";
     CoUninitialize();
   }
 
-  // A document whose LinkedDocuments is a collection of links to these paths.
-  void AddDocument(const std::wstring& path, const std::vector<std::wstring>& links) {
-    std::vector<Ref<IDispatch>> elements;
-    for (const std::wstring& link : links) elements.emplace_back(MakeLink(link));
-    const Ref<TestObject> collection = TestObject::Make();
+  TestObject* New() { return objects_.emplace_back(new TestObject).get(); }
+
+  TestObject* Link(const std::wstring& absolutePath) {
+    TestObject* link = New();
+    link->Reply(L"AbsolutePath", Bstr(absolutePath));
+    link->Reply(L"SetPath", VARIANT{});
+    return link;
+  }
+  TestObject* Collection(const std::vector<TestObject*>& links) {
+    TestObject* collection = New();
+    std::vector<VARIANT> elements;
+    for (TestObject* link : links) elements.push_back(Object(link));
     collection->SetElements(std::move(elements));
-    AddDocumentGiving(path, VT_DISPATCH, Ref<IDispatch>(collection.Share()));
+    return collection;
+  }
+  // A document that Open gives for path; its LinkedDocuments gives links.
+  void AddDocument(const std::wstring& path, VARIANT links) {
+    TestObject* document = New();
+    document->Reply(L"LinkedDocuments", links);
+    document->Reply(L"FullName", Bstr(path));
+    server_->Reply(L"Open", Object(document), path);
   }
 
-  // A document whose LinkedDocuments gives a value of this type, holding object.
-  void AddDocumentGiving(const std::wstring& path, VARTYPE type, Ref<IDispatch> object) {
-    const Ref<TestObject> document = TestObject::Make();
-    document->Define(L"LinkedDocuments", [=, this](DISPPARAMS&, VARIANT& result, EXCEPINFO&) {
-      log_.push_back("LinkedDocuments");
-      result.vt = type;
-      if (type == VT_DISPATCH || type == VT_UNKNOWN) result.pdispVal = object.Share();
-      return S_OK;
-    });
-    document->Define(L"FullName", [=, this](DISPPARAMS&, VARIANT& result, EXCEPINFO&) {
-      log_.push_back("FullName");
-      return Give(result, path);
-    });
-    documents_.emplace(path, document.Share());
-  }
-
-  TestObject* MakeLink(const std::wstring& absolutePath) {
-    const Ref<TestObject> link = TestObject::Make();
-    link->Define(L"AbsolutePath", [=, this](DISPPARAMS&, VARIANT& result, EXCEPINFO&) {
-      log_.push_back("AbsolutePath");
-      return Give(result, absolutePath);
-    });
-    link->Define(L"SetPath", [=, this](DISPPARAMS& params, VARIANT&, EXCEPINFO& exception) {
-      log_.push_back("SetPath(" + ArgumentOf(params) + ")");
-      if (absolutePath != failingLink_) return S_OK;
-      exception.scode = failure_.code;
-      if (failure_.deferred) {
-        exception.pfnDeferredFillIn = [](EXCEPINFO* info) -> HRESULT {
-          info->bstrDescription = SysAllocString(kLateDescription);
-          return S_OK;
-        };
-      } else if (*failure_.description != L'\0') {
-        exception.bstrDescription = SysAllocString(failure_.description);
-      }
-      return DISP_E_EXCEPTION;
-    });
-    return link.Share();
-  }
-
-  // ProcessFile with the server created by identifier and the real file-system object.
-  void ProcessFile(const std::wstring& path) {
-    const Ref<TestObject> object = TestObject::Make();
-    object->Define(L"Open", [this](DISPPARAMS& params, VARIANT& result, EXCEPINFO&) {
-      log_.push_back("Open(" + ArgumentOf(params) + ")");
-      std::wstring opened;
-      if (params.cArgs == 1 && params.rgvarg[0].vt == (VT_BYREF | VT_BSTR)) {
-        BSTR* slot = params.rgvarg[0].pbstrVal;
-        opened.assign(*slot, SysStringLen(*slot));
-        SysFreeString(*slot);  // a by-reference argument is the server's to change
-        *slot = SysAllocString(L"changed by the server");
-      }
-      const auto found = documents_.find(opened);
-      result.vt = VT_DISPATCH;
-      result.pdispVal = found == documents_.end() ? nullptr : found->second.Share();
-      return S_OK;
-    });
-    const Registration registration(object);
+  // The run with the server created by identifier and the real file-system object.
+  void Run(void (*walk)(RunContext&, const std::u16string&), const std::wstring& path) {
+    const Registration registration(server_);
     const std::unique_ptr<DocumentServer> server =
         CreateObjectAs<DocumentServer>(std::u16string(kProgId.begin(), kProgId.end()));
     const std::unique_ptr<FileSystemService> fso =
         CreateObjectAs<FileSystemService>(kFileSystemProgId);
-    NoWalkGuard guard;
-    RunContext ctx{u"C:", u"D:", *server, *fso, results_, guard};
-    quavelle::ProcessFile(ctx, std::u16string(path.begin(), path.end()));
+    const std::unique_ptr<WalkGuard> guard = CreateWalkGuard();
+    RunContext ctx{u"C:", u"D:", *server, *fso, results_, *guard};
+    walk(ctx, std::u16string(path.begin(), path.end()));
   }
+  void ProcessFile(const std::wstring& path) { Run(&quavelle::ProcessFile, path); }
 
-  std::map<std::wstring, Ref<IDispatch>> documents_;
-  std::wstring failingLink_;
-  Failure failure_{};
-  std::vector<std::string> log_;
   RecordingResults results_;
+
+ private:
+  struct Releaser {
+    void operator()(TestObject* object) const { object->Release(); }
+  };
+  std::vector<std::unique_ptr<TestObject, Releaser>> objects_;
+
+ protected:
+  TestObject* server_ = New();
 };
 
 TEST_F(DocumentServerObject, ProcessFileCallsTheServerInOrderPassingArgumentsAsAgreed) {
   AddDocument(L"C:\\work\\plan.doc",
-              {L"C:\\data\\one.doc", L"E:\\other\\two.doc", L"C:\\data\\three.doc"});
+              Object(Collection({Link(L"C:\\data\\one.doc"), Link(L"E:\\other\\two.doc"),
+                                 Link(L"C:\\data\\three.doc")})));
 
   ProcessFile(L"C:\\work\\plan.doc");
 
-  EXPECT_EQ(log_, (std::vector<std::string>{
-                      "Open(ref C:\\work\\plan.doc)",
-                      "LinkedDocuments",
-                      "AbsolutePath",
-                      "SetPath(val D:\\data\\one.doc)",
-                      "FullName",
-                      "AbsolutePath",
-                      "AbsolutePath",
-                      "SetPath(val D:\\data\\three.doc)",
-                      "FullName",
-                  }));
-  EXPECT_EQ(results_.rows, (std::vector<std::string>{
-                               "C:\\data\\one.doc | D:\\data\\one.doc | C:\\work\\plan.doc",
-                               "C:\\data\\three.doc | D:\\data\\three.doc | C:\\work\\plan.doc",
-                           }));
+  EXPECT_EQ(calls,
+            "Open(ref C:\\work\\plan.doc), LinkedDocuments, "
+            "AbsolutePath, SetPath(val D:\\data\\one.doc), FullName, AbsolutePath, "
+            "AbsolutePath, SetPath(val D:\\data\\three.doc), FullName");
+  EXPECT_EQ(results_.rows,
+            "C:\\data\\one.doc -> D:\\data\\one.doc in C:\\work\\plan.doc; "
+            "C:\\data\\three.doc -> D:\\data\\three.doc in C:\\work\\plan.doc; ");
+}
+
+// The walk through the system's file-system object: GetFolder, Files, subfolders, Path.
+TEST_F(DocumentServerObject, ProcessFolderOpensEveryFileOfARealTreeOnceByItsFullPath) {
+  const TempTree tree;
+  std::vector<std::string> opens;
+  for (const wchar_t* name :
+       {L"top.doc", L"sub\\inner.doc", L"sub\\deeper\\deepest.doc", L"side\\side.xls"}) {
+    opens.push_back("Open(ref " + Utf8(tree.AddFile(name).native()) + ")");
+  }
+  tree.AddFolder(L"side\\empty");
+  TestObject* unlinked = New();
+  unlinked->Reply(L"LinkedDocuments", VARIANT{});
+  server_->Reply(L"Open", Object(unlinked));
+
+  Run(&ProcessFolder, tree.root().native());
+
+  std::size_t count = 0;
+  for (auto at = calls.find("Open("); at != std::string::npos; at = calls.find("Open(", at + 1)) {
+    ++count;
+  }
+  EXPECT_EQ(count, opens.size()) << calls;
+  for (const std::string& open : opens) EXPECT_NE(calls.find(open), std::string::npos) << calls;
 }
 
 class LinksThatAreNone : public DocumentServerObject,
                          public ::testing::WithParamInterface<VARTYPE> {};
 
-// An empty collection handed over as a plain object, or nothing in each of its forms.
+// An empty collection handed over as a plain object (VT_UNKNOWN), or nothing
+// in each of its forms: empty, null, a null object.
 TEST_P(LinksThatAreNone, EndTheFileAfterLinkedDocuments) {
-  const Ref<TestObject> empty = TestObject::Make();
-  empty->SetElements({});
-  AddDocumentGiving(L"C:\\lonely.doc", GetParam(),
-                    Ref<IDispatch>(GetParam() == VT_UNKNOWN ? empty.Share() : nullptr));
+  AddDocument(L"C:\\lonely.doc",
+              Object(GetParam() == VT_UNKNOWN ? Collection({}) : nullptr, GetParam()));
 
   ProcessFile(L"C:\\lonely.doc");
 
-  EXPECT_EQ(log_, (std::vector<std::string>{"Open(ref C:\\lonely.doc)", "LinkedDocuments"}));
-  EXPECT_TRUE(results_.rows.empty());
+  EXPECT_EQ(calls, "Open(ref C:\\lonely.doc), LinkedDocuments");
+  EXPECT_EQ(results_.rows, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(DocumentServerObject, LinksThatAreNone,
                          ::testing::Values(VARTYPE{VT_UNKNOWN}, VARTYPE{VT_EMPTY}, VARTYPE{VT_NULL},
-                                           VARTYPE{VT_DISPATCH}),
-                         [](const ::testing::TestParamInfo<VARTYPE>& info) {
-                           return info.param == VT_UNKNOWN ? "EmptyCollection"
-                                  : info.param == VT_EMPTY ? "Empty"
-                                  : info.param == VT_NULL  ? "Null"
-                                                           : "NullObject";
-                         });
+                                           VARTYPE{VT_DISPATCH}));
 
 TEST_F(DocumentServerObject, AnOpenThatGivesNothingFailsAtTheNextMemberWithObjectNotSet) {
   try {
@@ -361,7 +360,7 @@ TEST_F(DocumentServerObject, AnOpenThatGivesNothingFailsAtTheNextMemberWithObjec
   } catch (const ServiceError& e) {
     EXPECT_EQ(e.number(), error_number::kObjectNotSet);
   }
-  EXPECT_EQ(log_, std::vector<std::string>{"Open(ref C:\\unknown.doc)"});
+  EXPECT_EQ(calls, "Open(ref C:\\unknown.doc)");
 }
 
 TEST(DocumentServerFactory, AnIdentifierNobodyRegisteredCannotBeCreated) {
@@ -377,24 +376,24 @@ class ErrorRaisedHalfWay : public DocumentServerObject,
                            public ::testing::WithParamInterface<Failure> {};
 
 TEST_P(ErrorRaisedHalfWay, ReachesTheCallerWithItsNumberAndDescription) {
-  AddDocument(L"C:\\w.doc", {L"C:\\first.doc", L"C:\\second.doc", L"C:\\third.doc"});
-  failingLink_ = L"C:\\second.doc";
-  failure_ = GetParam();
-  const std::wstring given = failure_.deferred ? kLateDescription : failure_.description;
+  TestObject* second = Link(L"C:\\second.doc");
+  second->Fail(L"SetPath", GetParam());
+  AddDocument(L"C:\\w.doc",
+              Object(Collection({Link(L"C:\\first.doc"), second, Link(L"C:\\third.doc")})));
+  const std::wstring given = GetParam().deferred ? kLateDescription : GetParam().description;
 
   try {
     ProcessFile(L"C:\\w.doc");
     FAIL() << "expected a ServiceError";
   } catch (const ServiceError& e) {
-    EXPECT_EQ(e.number(), failure_.number);
-    EXPECT_EQ(e.description(), given.empty() ? SystemMessage(failure_.code)
+    EXPECT_EQ(e.number(), GetParam().number);
+    EXPECT_EQ(e.description(), given.empty() ? SystemMessage(GetParam().code)
                                              : std::u16string(given.begin(), given.end()));
   }
-  EXPECT_EQ(log_,
-            (std::vector<std::string>{"Open(ref C:\\w.doc)", "LinkedDocuments", "AbsolutePath",
-                                      "SetPath(val D:\\first.doc)", "FullName", "AbsolutePath",
-                                      "SetPath(val D:\\second.doc)"}));
-  EXPECT_EQ(results_.rows, std::vector<std::string>{"C:\\first.doc | D:\\first.doc | C:\\w.doc"});
+  EXPECT_EQ(calls,
+            "Open(ref C:\\w.doc), LinkedDocuments, AbsolutePath, SetPath(val D:\\first.doc), "
+            "FullName, AbsolutePath, SetPath(val D:\\second.doc)");
+  EXPECT_EQ(results_.rows, "C:\\first.doc -> D:\\first.doc in C:\\w.doc; ");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -8,18 +8,14 @@
 
 namespace quavelle::testing {
 
-// A fresh folder under the system's temporary folder, removed with everything
-// in it when the object goes.
+// A fresh folder under the system's temporary folder, removed with all it holds.
 class TempTree {
  public:
-  TempTree() {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-      root_ = std::filesystem::temp_directory_path() /
-              (L"quavelle-" + std::to_wstring(stamp) + L"-" + std::to_wstring(attempt));
-      if (std::filesystem::create_directory(root_)) return;
-    }
-    throw std::runtime_error("no fresh temporary folder");
+  TempTree()
+      : root_(std::filesystem::temp_directory_path() /
+              ("quavelle-" +
+               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
+    if (!std::filesystem::create_directory(root_)) throw std::runtime_error("folder exists");
   }
   ~TempTree() {
     std::error_code ignored;  // a leftover temporary folder must not fail the test run
@@ -35,7 +31,7 @@ class TempTree {
   }
   // An empty file, with the folders above it.
   std::filesystem::path AddFile(const std::filesystem::path& relative) const {
-    std::filesystem::create_directories((root_ / relative).parent_path());
+    AddFolder(relative.parent_path());
     if (!std::ofstream(root_ / relative)) throw std::runtime_error("cannot create a test file");
     return root_ / relative;
   }
