@@ -111,19 +111,17 @@ class TestObject final : public IDispatch, public IEnumVARIANT, public IClassFac
     }
     if (id < 1 || static_cast<std::size_t>(id) > replies_.size()) return DISP_E_MEMBERNOTFOUND;
     const std::wstring member = replies_[static_cast<std::size_t>(id) - 1].member;
-    std::wstring argument;
     calls += (calls.empty() ? "" : ", ") + Utf8(member);
-    if (params->cArgs == 1 && params->rgvarg[0].vt == (VT_BYREF | VT_BSTR)) {
-      BSTR* slot = params->rgvarg[0].pbstrVal;
+    std::wstring argument;
+    VARIANT* given = params->cArgs == 1 ? &params->rgvarg[0] : nullptr;
+    if (given != nullptr && (given->vt == VT_BSTR || given->vt == (VT_BYREF | VT_BSTR))) {
+      BSTR* slot = given->vt == VT_BSTR ? &given->bstrVal : given->pbstrVal;
       argument.assign(*slot, SysStringLen(*slot));
-      calls += "(ref " + Utf8(argument) + ")";
-      SysFreeString(*slot);  // a by-reference argument is the callee's to change
-      *slot = SysAllocString(L"changed by the callee");
-    } else if (params->cArgs == 1 && params->rgvarg[0].vt == VT_BSTR) {
-      argument.assign(params->rgvarg[0].bstrVal, SysStringLen(params->rgvarg[0].bstrVal));
-      calls += "(val " + Utf8(argument) + ")";
-    } else if (params->cArgs != 0) {
-      calls += "(unexpected arguments)";
+      calls += (given->vt == VT_BSTR ? "(val " : "(ref ") + Utf8(argument) + ")";
+      if (given->vt != VT_BSTR) {
+        SysFreeString(*slot);  // a by-reference argument is the callee's to change
+        *slot = SysAllocString(L"changed by the callee");
+      }
     }
     for (auto reply = replies_.rbegin(); reply != replies_.rend(); ++reply) {
       if (reply->member != member || (!reply->argument.empty() && reply->argument != argument)) {
