@@ -293,7 +293,7 @@ int Main(const std::vector<std::string>& args) {
   const fs::path copy = options.work / "copy.docx";
   const std::u16string original = FirstLink(*server, big);
   std::u16string moved = original;
-  moved[0] = u'D';
+  moved[0] = original[0] == u'D' ? u'E' : u'D';  // never the drive it is on now
   Spawn({"sh", "-c", "cat \"$0\" >/dev/null", big.string()});
   bool toMoved = true;
   const double setPath = Best(options.trials, [&] {

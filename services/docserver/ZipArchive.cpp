@@ -1,5 +1,6 @@
 #include "services/docserver/ZipArchive.h"
 
+#include <libdeflate.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -37,6 +38,16 @@ constexpr std::uint16_t kMethodDeflated = 8;
 // Bit 0: encrypted; bit 6: strong encryption; bit 13: the directory is masked.
 constexpr std::uint16_t kEncryptedFlags = 0x0001 | 0x0040 | 0x2000;
 constexpr std::uint16_t kDataDescriptorFlag = 0x0008;
+// Parts whose compressed data is at most this large are read whole, with
+// their local header, and inflated in one call; larger ones stream.
+constexpr std::uint64_t kWholeReadLimit = std::uint64_t{16} << 20;
+// Room read after the name for a local extra field, so that one read
+// usually brings header and data.
+constexpr std::size_t kLocalExtraGuess = 64;
+
+struct DecompressorFree {
+  void operator()(libdeflate_decompressor* d) const noexcept { libdeflate_free_decompressor(d); }
+};
 
 std::uint16_t Get16(const unsigned char* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -149,6 +160,7 @@ struct ZipArchive::Impl {
   std::string comment;
   bool zip64End = false;  // the package ends with zip64 records
   std::vector<Entry> entries;
+  mutable std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor;
 
   Impl(const PackageFile& f, std::u16string p) : file(f), path(std::move(p)) {}
 
@@ -385,6 +397,54 @@ struct ZipArchive::Impl {
     return data;
   }
 
+  // The entry's local header and compressed data, read together; dataStart
+  // is where the data begins in what is returned.
+  std::string ReadLocalRecord(const Entry& e, std::size_t& dataStart) const {
+    const std::uint64_t room = directoryOffset - e.localOffset;
+    std::uint64_t want = kLocalSize + e.name.size() + kLocalExtraGuess + e.compressedSize;
+    std::string raw(static_cast<std::size_t>(std::min(want, room)), '\0');
+    Read(e.localOffset, raw.data(), kLocalSize, u"Cannot read");
+    const unsigned char* local = Bytes(raw);
+    if (Get32(local) != kLocalSignature)
+      throw Damaged(u"a local header is damaged", u"Cannot read");
+    dataStart = kLocalSize + std::size_t{Get16(local + 26)} + Get16(local + 28);
+    if (dataStart > room || room - dataStart < e.compressedSize) {
+      throw Damaged(u"an entry's data runs past the package data", u"Cannot read");
+    }
+    raw.resize(static_cast<std::size_t>(dataStart + e.compressedSize));
+    Read(e.localOffset + kLocalSize, raw.data() + kLocalSize, raw.size() - kLocalSize,
+         u"Cannot read");
+    return raw;
+  }
+
+  // Inflates all of the entry's data into exactly its declared size. False
+  // when it would inflate to more; a stream that is damaged or ends short
+  // fails.
+  bool InflateWhole(const unsigned char* compressed, const Entry& e, std::string& data) const {
+    if (!decompressor) {
+      decompressor.reset(libdeflate_alloc_decompressor());
+      if (!decompressor) {
+        throw ServiceError(error_number::kPathFileAccessError,
+                           u"Cannot read '" + path + u"': out of memory");
+      }
+    }
+    data.resize(static_cast<std::size_t>(e.size));
+    std::size_t in = 0;
+    std::size_t out = 0;
+    const libdeflate_result result = libdeflate_deflate_decompress_ex(
+        decompressor.get(), compressed, static_cast<std::size_t>(e.compressedSize), data.data(),
+        data.size(), &in, &out);
+    if (result == LIBDEFLATE_INSUFFICIENT_SPACE) return false;
+    const std::u16string part = FromUtf8(e.name);
+    if (result != LIBDEFLATE_SUCCESS) {
+      throw Damaged(u"part '" + part + u"' does not inflate", u"Cannot read");
+    }
+    if (out != data.size()) {
+      throw Damaged(u"part '" + part + u"' inflates to another size than declared", u"Cannot read");
+    }
+    return true;
+  }
+
   // The offset of the entry's data, after its local header.
   std::uint64_t DataOffset(const Entry& e, std::u16string_view action) const {
     unsigned char local[kLocalSize];
@@ -439,18 +499,29 @@ std::string ZipArchive::ReadEntry(std::uint64_t index, std::uint64_t limit) cons
   if (e.method != kMethodStored && e.method != kMethodDeflated) {
     throw m.Damaged(u"part '" + part + u"' uses an unsupported compression method", u"Cannot read");
   }
-  const std::uint64_t dataAt = m.DataOffset(e, u"Cannot read");
   std::string data;
-  if (e.method == kMethodStored) {
-    if (e.compressedSize != e.size) {
-      throw m.Damaged(u"part '" + part + u"' has inconsistent sizes", u"Cannot read");
-    }
-    data.resize(static_cast<std::size_t>(e.size));
-    m.Read(dataAt, data.data(), data.size(), u"Cannot read");
-  } else {
-    data = m.Inflate(dataAt, e, limit, part);
+  if (e.method == kMethodStored && e.compressedSize != e.size) {
+    throw m.Damaged(u"part '" + part + u"' has inconsistent sizes", u"Cannot read");
   }
-  if (crc32_z(0, Bytes(data), data.size()) != e.crc) {
+  if (e.compressedSize <= kWholeReadLimit) {
+    std::size_t dataStart = 0;
+    const std::string raw = m.ReadLocalRecord(e, dataStart);
+    if (e.method == kMethodStored) {
+      data.assign(raw, dataStart, static_cast<std::size_t>(e.size));
+    } else if (!m.InflateWhole(Bytes(raw, dataStart), e, data)) {
+      // It inflates past its declared size: streaming finds out by how much.
+      data = m.Inflate(e.localOffset + dataStart, e, limit, part);
+    }
+  } else {
+    const std::uint64_t dataAt = m.DataOffset(e, u"Cannot read");
+    if (e.method == kMethodStored) {
+      data.resize(static_cast<std::size_t>(e.size));
+      m.Read(dataAt, data.data(), data.size(), u"Cannot read");
+    } else {
+      data = m.Inflate(dataAt, e, limit, part);
+    }
+  }
+  if (libdeflate_crc32(0, data.data(), data.size()) != e.crc) {
     throw m.Damaged(u"part '" + part + u"' fails its checksum", u"Cannot read");
   }
   return data;
