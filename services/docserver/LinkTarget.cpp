@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "services/Text.h"
@@ -78,27 +79,6 @@ bool EndsWithExtension(View s, std::size_t end) {
   if (i == 0 || s[i - 1] != u'.') return false;
   --i;
   return i > 0 && !IsSep(s[i - 1]);
-}
-
-// An Office Open XML item ("!Sheet1!R1C1") starts at the first '!' of the file
-// name that follows its extension; a '!' in a folder name has a separator after it.
-std::size_t FindItem(View s) {
-  for (std::size_t i = LastSegmentStart(s); i < s.size(); ++i) {
-    if (s[i] == u'!' && EndsWithExtension(s, i)) return i;
-  }
-  return npos;
-}
-
-// In a plain Windows path '#' is a legal file name character, so it starts a
-// fragment only after the file name's extension, and only when what follows
-// does not itself look like the rest of a file name ("report.final#2.docx").
-std::size_t FindPlainFragment(View s) {
-  for (std::size_t i = LastSegmentStart(s); i < s.size(); ++i) {
-    if (s[i] != u'#' || !EndsWithExtension(s, i)) continue;
-    const View rest = s.substr(i + 1);
-    if (!EndsWithExtension(rest, rest.size())) return i;
-  }
-  return npos;
 }
 
 // ----- percent escapes -----
@@ -238,23 +218,46 @@ struct EscapeRules {
   bool escapeBackslash = false;  // POSIX names in a URL, where '\' would read as a separator
 };
 
+bool IsUnreserved(char16_t c) {
+  return IsAsciiAlnum(c) || c == u'-' || c == u'.' || c == u'_' || c == u'~';
+}
+
 // Appends text escaped for a URL or a relative reference. Separators stay; the
-// characters that reading splits or decodes at ('%', '#', '?') are always escaped.
+// characters that reading splits or decodes at ('%', '#', '?') are always
+// escaped. Unreserved characters never are, whatever the original did: an
+// escaped letter or dot would hide a file name extension from a reader that
+// looks at the text as written.
 void AppendEscaped(Text& out, View text, const EscapeRules& rules) {
   const Escaping& e = rules.escaping;
-  const std::size_t lastSegment = LastSegmentStart(text);
+  const auto staysSeparator = [&](char16_t c) {
+    return IsSep(c) && !(c == u'\\' && rules.escapeBackslash);
+  };
+  std::size_t lastSegment = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (staysSeparator(text[i])) lastSegment = i + 1;
+  }
+  // The written segment so far, decoded, as reading looks for an item in it.
+  Text segment = PercentDecode(View(out).substr(LastSegmentStart(out)));
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
+    if (staysSeparator(c)) {
+      segment.clear();
+    } else {
+      segment += c;
+    }
     if (c < 0x80) {
       bool escape = c < 0x20 || c == 0x7F || c == u'%' || c == u'#' || c == u'?';
       if (c == u' ') {
         escape = !e.rawSpace;
       } else if (c == u'\\' && rules.escapeBackslash) {
         escape = true;
-      } else if (!IsSep(c) && e.ascii[c]) {
+      } else if (!IsSep(c) && !IsUnreserved(c) && e.ascii[c]) {
         escape = true;
       }
-      if (c == u'!' && rules.guardItems && i >= lastSegment && EndsWithExtension(out, out.size())) {
+      // Whether the text as written or as decoded shows an extension, a '!'
+      // after it would start an item.
+      if (c == u'!' && rules.guardItems && i >= lastSegment &&
+          (EndsWithExtension(out, out.size()) || EndsWithExtension(segment, segment.size() - 1))) {
         escape = true;
       }
       if (escape) {
@@ -273,7 +276,7 @@ void AppendEscaped(Text& out, View text, const EscapeRules& rules) {
       const char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
                           (static_cast<char32_t>(text[i + 1]) - 0xDC00);
       AppendUtf8Escapes(out, cp, e.lowerHex);
-      ++i;
+      segment += text[++i];
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       out += c;  // a lone surrogate has no UTF-8 form; keep it as it is
     } else {
@@ -291,6 +294,53 @@ Text WithSeparator(View text, char16_t sep) {
 }
 
 Text WindowsSeparators(View text) { return WithSeparator(text, u'\\'); }
+
+// The last path segment as reading sees it: escapes decoded when the text is a
+// URI, so that "a%2Exlsx!b" and "a.xlsx!b" split alike. Also where each literal
+// '!' and '#' landed. Neither can be part of an escape, so decoding the pieces
+// between them gives the same text as decoding the whole segment.
+struct MarkedSegment {
+  Text text;
+  std::vector<std::pair<std::size_t, std::size_t>> marks;  // index in the raw text, in `text`
+};
+
+MarkedSegment ReadLastSegment(View s, bool decode) {
+  MarkedSegment m;
+  std::size_t start = LastSegmentStart(s);
+  for (std::size_t i = start; i <= s.size(); ++i) {
+    if (i < s.size() && s[i] != u'!' && s[i] != u'#') continue;
+    const View piece = s.substr(start, i - start);
+    m.text += decode ? PercentDecode(piece) : Text(piece);
+    if (i == s.size()) break;
+    m.marks.emplace_back(i, m.text.size());
+    m.text += s[i];
+    start = i + 1;
+  }
+  return m;
+}
+
+// An Office Open XML item ("!Sheet1!R1C1") starts at the first '!' of the file
+// name that follows its extension; a '!' in a folder name has a separator after it.
+std::size_t FindItem(View s, bool decode) {
+  const MarkedSegment m = ReadLastSegment(s, decode);
+  for (const auto& [raw, at] : m.marks) {
+    if (s[raw] == u'!' && EndsWithExtension(m.text, at)) return raw;
+  }
+  return npos;
+}
+
+// In a plain Windows path '#' is a legal file name character, so it starts a
+// fragment only after the file name's extension, and only when what follows
+// does not itself look like the rest of a file name ("report.final#2.docx").
+std::size_t FindPlainFragment(View s, bool decode) {
+  const MarkedSegment m = ReadLastSegment(s, decode);
+  for (const auto& [raw, at] : m.marks) {
+    if (s[raw] != u'#' || !EndsWithExtension(m.text, at)) continue;
+    const View rest = View(m.text).substr(at + 1);
+    if (!EndsWithExtension(rest, rest.size())) return raw;
+  }
+  return npos;
+}
 
 // ----- locations: a root and lexically normalised segments -----
 
@@ -492,7 +542,7 @@ std::optional<Reading> ReadUrl(View stored, std::size_t schemeLength, TargetSynt
   View body = rest.substr(0, query);
   if (query != npos) r.suffix = rest.substr(query);
   if (syntax == TargetSyntax::OfficeOpenXml) {
-    if (const std::size_t item = FindItem(body); item != npos) {
+    if (const std::size_t item = FindItem(body, true); item != npos) {
       r.suffix = rest.substr(item);
       body = body.substr(0, item);
     }
@@ -536,15 +586,15 @@ void SplitPlain(View text, bool uriReference, TargetSyntax syntax, View& path, V
   path = text;
   suffix = {};
   if (syntax == TargetSyntax::OfficeOpenXml) {
-    std::size_t at = FindItem(text);
-    if (at == npos) at = FindPlainFragment(text);
+    std::size_t at = FindItem(text, uriReference);
+    if (at == npos) at = FindPlainFragment(text, uriReference);
     if (at != npos) {
       path = text.substr(0, at);
       suffix = text.substr(at);
     }
     return;
   }
-  const std::size_t at = uriReference ? text.find_first_of(u"?#") : FindPlainFragment(text);
+  const std::size_t at = uriReference ? text.find_first_of(u"?#") : FindPlainFragment(text, false);
   if (at != npos) {
     path = text.substr(0, at);
     suffix = text.substr(at);

@@ -54,13 +54,16 @@ struct LinkTarget {
 //   '?' or '#'. Office Open XML also splits off "!item" at the first '!' that
 //   follows a file name extension in the last path segment, and in plain and
 //   relative paths takes '#' as a fragment only after an extension
-//   ("plan.xlsx#Sheet1", not "C# Projects" or "notes#1.docx").
+//   ("plan.xlsx#Sheet1", not "C# Projects" or "notes#1.docx"). Where escapes are
+//   decoded, the extension is looked for in the decoded name ("plan%2Exlsx!A1");
+//   an escaped '!' or '#' never starts a suffix.
 std::optional<LinkTarget> ParseLinkTarget(std::u16string_view stored, const TargetContext& context);
 
 // The reference to store for newPath, written in the form, separators and
 // escaping that target was found in, with its suffix kept. Gives target.stored
 // when newPath equals target.absolutePath.
-// - A file URL keeps its separators, host form and escapes; a change of kind
+// - A file URL keeps its separators, host form and escapes, except that letters,
+//   digits and "-._~" are always written as they are; a change of kind
 //   follows the separators (file:///C:/a -> file://srv/share/a, file:///C:\a ->
 //   file:///\\srv\share\a).
 // - A relative reference stays relative while newPath is on the base's drive,

@@ -130,7 +130,17 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"opendocument_keeps_bang", Odf(u"/d/a.odt", u"/d/a.odt"),
                  u"file:///C:/Data/plan.ods!Sheet1", u"C:\\Data\\plan.ods!Sheet1", u"", kUrl},
         ReadCase{"relative_fragment", Odf(u"/d/a.odt", u"/d/a.odt"), u"../x.ods#Sheet1.A1",
-                 u"/d/x.ods", u"#Sheet1.A1", kRel}));
+                 u"/d/x.ods", u"#Sheet1.A1", kRel},
+        ReadCase{"item_after_escaped_dot_in_url", Ooxml(u"C:\\docs"),
+                 u"file:///C:/Data/plan%2Exlsx!Sheet1", u"C:\\Data\\plan.xlsx", u"!Sheet1", kUrl},
+        ReadCase{"item_after_escaped_letter_in_relative", Ooxml(u"C:\\docs"), u"data.x%6Csx!Sheet1",
+                 u"C:\\docs\\data.xlsx", u"!Sheet1", kRel},
+        ReadCase{"fragment_after_escaped_dot_in_relative", Ooxml(u"C:\\docs"),
+                 u"plan%2exlsx#Sheet1", u"C:\\docs\\plan.xlsx", u"#Sheet1", kRel},
+        ReadCase{"escaped_bang_is_a_name", Ooxml(u"C:\\docs"), u"file:///C:/a.xlsx%21b",
+                 u"C:\\a.xlsx!b", u"", kUrl},
+        ReadCase{"escaped_separator_before_dot_leaves_no_extension", Ooxml(u"C:\\docs"),
+                 u"file:///C:/a%2F.xlsx!b", u"C:\\a\\.xlsx!b", u"", kUrl}));
 
 INSTANTIATE_TEST_SUITE_P(
     RelativeBases, ReadsStoredReference,
@@ -323,6 +333,15 @@ INSTANTIATE_TEST_SUITE_P(
                   u"file:///D:/Fun!/a.xlsx%21b.xlsx"},
         WriteCase{"ambiguous_plain_becomes_url", Ooxml(u"C:\\docs"), u"C:\\Data\\x.xlsx",
                   u"D:\\a.xlsx!b.xlsx", u"file:///D:\\a.xlsx%21b.xlsx"},
+        WriteCase{"escaped_dot_and_letters_not_copied_to_new_name", Ooxml(u"C:\\docs"),
+                  u"file:///C:/d%61ta%2Exlsx!Sheet1", u"D:\\data 2.xlsx",
+                  u"file:///D:/data%202.xlsx!Sheet1"},
+        WriteCase{"escaped_dot_before_empty_item_not_copied", Ooxml(u"C:\\Users\\me\\Docs"),
+                  u"%2e.R!", u"E:\\Moved here\\new target.xlsx",
+                  u"file:///E:\\Moved%20here\\new%20target.xlsx!"},
+        WriteCase{"bang_before_escaped_backslash_escaped", Ooxml(u"/home/u"),
+                  u"file:///home/u/x.xlsx", u"/home/v/a.x!b\\c.xlsx",
+                  u"file:///home/v/a.x%21b%5Cc.xlsx"},
         WriteCase{"ambiguous_plain_fragment_becomes_url", Ooxml(u"C:\\docs"), u"C:\\x.doc",
                   u"D:\\plan.xlsx#notes", u"file:///D:\\plan.xlsx%23notes"}));
 
@@ -398,8 +417,9 @@ TEST(FormatLinkTarget, EveryRewriteReadsBackAsTheNewPath) {
                                              u"./sub/",
                                              u"file:///home/",
                                              u"file://localhost/D:/"};
-  const std::vector<std::u16string> names = {u"a.doc", u"a b.xlsx",    u"ü%20.odt", u"x#1.docx",
-                                             u"v1.0!", u"Fun!/d.xlsx", u"%41.doc",  u"日本.ods"};
+  const std::vector<std::u16string> names = {u"a.doc",    u"a b.xlsx", u"ü%20.odt",
+                                             u"x#1.docx", u"v1.0!",    u"Fun!/d.xlsx",
+                                             u"%41.doc",  u"日本.ods", u"%2E%61.xlsx"};
   const std::vector<std::u16string> suffixes = {u"", u"#Top", u"!Sheet1!R1C1", u"#S!A1"};
   const std::vector<std::u16string> newPaths = {
       u"D:\\Data\\plan.xlsx",      u"d:/x y/z%.doc",
