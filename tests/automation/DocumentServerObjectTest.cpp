@@ -231,7 +231,7 @@ class RecordingResults final : public ResultsList {
   std::string rows;
 };
 
-// The server, its documents and their links. The test holds one reference to each.
+// The server, its documents and their links.
 class DocumentServerObject : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -240,12 +240,12 @@ class DocumentServerObject : public ::testing::Test {
     server_->Reply(L"Open", VARIANT{});  // nothing, for a path without a document
   }
   void TearDown() override {
-    objects_.clear();
+    for (TestObject* object : objects_) object->Release();
     EXPECT_EQ(liveObjects, 0) << "an automation object was not released";
     CoUninitialize();
   }
 
-  TestObject* New() { return objects_.emplace_back(new TestObject).get(); }
+  TestObject* New() { return objects_.emplace_back(new TestObject); }
 
   TestObject* Link(const std::wstring& absolutePath) {
     TestObject* link = New();
@@ -282,14 +282,7 @@ class DocumentServerObject : public ::testing::Test {
   void ProcessFile(const std::wstring& path) { Run(&quavelle::ProcessFile, path); }
 
   RecordingResults results_;
-
- private:
-  struct Releaser {
-    void operator()(TestObject* object) const { object->Release(); }
-  };
-  std::vector<std::unique_ptr<TestObject, Releaser>> objects_;
-
- protected:
+  std::vector<TestObject*> objects_;  // the test's one reference to each
   TestObject* server_ = New();
 };
 
