@@ -1,6 +1,5 @@
 #include "services/docserver/FileCopy.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,20 +10,11 @@ namespace quavelle::docserver {
 namespace {
 
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
-// Copied in steps of this size, each handed to the disk as soon as it is
-// copied: the flush that follows then waits for little more than the last step.
-constexpr std::size_t kStepSize = std::size_t{8} << 20;
-
-void StartWriteback(int fd, std::uint64_t from, std::uint64_t length) {
-  // Only a hint; a file system that cannot take it is flushed by fsync all the same.
-  (void)::sync_file_range(fd, static_cast<off64_t>(from), static_cast<off64_t>(length),
-                          SYNC_FILE_RANGE_WRITE);
-}
 
 int CopyThroughBuffer(int fromFd, std::uint64_t from, int toFd, std::uint64_t to,
                       std::uint64_t length) {
   const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(length, kBufferSize));
-  std::unique_ptr<char[]> buffer(new char[size]);
+  auto buffer = std::make_unique_for_overwrite<char[]>(size);
   while (length > 0) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, size));
     ssize_t n = ::pread(fromFd, buffer.get(), want, static_cast<off_t>(from));
@@ -34,7 +24,6 @@ int CopyThroughBuffer(int fromFd, std::uint64_t from, int toFd, std::uint64_t to
     if (int error = WriteBytesAt(toFd, to, buffer.get(), static_cast<std::uint64_t>(n))) {
       return error;
     }
-    StartWriteback(toFd, to, static_cast<std::uint64_t>(n));
     from += static_cast<std::uint64_t>(n);
     to += static_cast<std::uint64_t>(n);
     length -= static_cast<std::uint64_t>(n);
@@ -70,7 +59,7 @@ int CopyBytes(int fromFd, std::uint64_t from, int toFd, std::uint64_t to, std::u
   while (length > 0) {
     off64_t in = static_cast<off64_t>(from);
     off64_t out = static_cast<off64_t>(to);
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, kStepSize));
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, 1u << 30));
     ssize_t n = ::copy_file_range(fromFd, &in, toFd, &out, want, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
@@ -82,7 +71,6 @@ int CopyBytes(int fromFd, std::uint64_t from, int toFd, std::uint64_t to, std::u
     if (n == 0)
       return copiedAny ? kSourceEndedEarly : CopyThroughBuffer(fromFd, from, toFd, to, length);
     copiedAny = true;
-    StartWriteback(toFd, to, static_cast<std::uint64_t>(n));
     from += static_cast<std::uint64_t>(n);
     to += static_cast<std::uint64_t>(n);
     length -= static_cast<std::uint64_t>(n);
