@@ -401,19 +401,24 @@ struct ZipArchive::Impl {
   // is where the data begins in what is returned.
   std::string ReadLocalRecord(const Entry& e, std::size_t& dataStart) const {
     const std::uint64_t room = directoryOffset - e.localOffset;
-    std::uint64_t want = kLocalSize + e.name.size() + kLocalExtraGuess + e.compressedSize;
+    const std::uint64_t want = kLocalSize + e.name.size() + kLocalExtraGuess + e.compressedSize;
     std::string raw(static_cast<std::size_t>(std::min(want, room)), '\0');
-    Read(e.localOffset, raw.data(), kLocalSize, u"Cannot read");
+    if (raw.size() < kLocalSize) throw Damaged(u"a local header is cut short", u"Cannot read");
+    Read(e.localOffset, raw.data(), raw.size(), u"Cannot read");
     const unsigned char* local = Bytes(raw);
-    if (Get32(local) != kLocalSignature)
+    if (Get32(local) != kLocalSignature) {
       throw Damaged(u"a local header is damaged", u"Cannot read");
+    }
     dataStart = kLocalSize + std::size_t{Get16(local + 26)} + Get16(local + 28);
     if (dataStart > room || room - dataStart < e.compressedSize) {
       throw Damaged(u"an entry's data runs past the package data", u"Cannot read");
     }
+    const std::size_t read = raw.size();
     raw.resize(static_cast<std::size_t>(dataStart + e.compressedSize));
-    Read(e.localOffset + kLocalSize, raw.data() + kLocalSize, raw.size() - kLocalSize,
-         u"Cannot read");
+    // A local extra field longer than guessed: the rest of the data follows.
+    if (raw.size() > read) {
+      Read(e.localOffset + read, raw.data() + read, raw.size() - read, u"Cannot read");
+    }
     return raw;
   }
 
