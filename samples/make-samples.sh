@@ -14,7 +14,7 @@ mkdir -p "$tree/Archive"
 stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 
-# A Windows path as a Word-style relationship target: file:/// + path, spaces escaped.
+# A Windows path as a word-processor-style relationship target: file:/// + path, spaces escaped.
 ooxml_target() { printf 'file:///%s' "${1// /%20}"; }
 
 # A Windows path as an OpenDocument link: file:///C:/x or file://server/share/x.

@@ -22,7 +22,7 @@ std::string External(const std::string& id, const std::string& target) {
          "\" TargetMode=\"External\"/>";
 }
 
-// A Word package with two links in the document's rels and one in a footer's.
+// A word-processing package with two links in the document's rels and one in a footer's.
 struct WordDocument {
   TempFolder folder;
   fs::path file = folder / "letter.docx";
