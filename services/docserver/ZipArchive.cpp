@@ -44,6 +44,7 @@ constexpr std::uint64_t kWholeReadLimit = std::uint64_t{16} << 20;
 // Room read after the name for a local extra field, so that one read
 // usually brings header and data.
 constexpr std::size_t kLocalExtraGuess = 64;
+constexpr std::uint64_t kMaxDirectorySize = std::uint64_t{256} << 20;
 
 struct DecompressorFree {
   void operator()(libdeflate_decompressor* d) const noexcept { libdeflate_free_decompressor(d); }
@@ -266,6 +267,8 @@ struct ZipArchive::Impl {
     }
     // Each entry takes at least a fixed-size record.
     if (count > directorySize / kCentralSize) throw Damaged(u"the directory is too short");
+    // The directory is held in memory; no office package comes near this.
+    if (directorySize > kMaxDirectorySize) throw Damaged(u"the directory is implausibly large");
 
     directory.resize(static_cast<std::size_t>(directorySize));
     Read(directoryOffset, directory.data(), directory.size());
