@@ -38,6 +38,7 @@ constexpr std::uint16_t kMethodDeflated = 8;
 // Bit 0: encrypted; bit 6: strong encryption; bit 13: the directory is masked.
 constexpr std::uint16_t kEncryptedFlags = 0x0001 | 0x0040 | 0x2000;
 constexpr std::uint16_t kDataDescriptorFlag = 0x0008;
+constexpr std::uint16_t kLevelFlags = 0x0006;
 // Parts whose compressed data is at most this large are read whole, with
 // their local header, and inflated in one call; larger ones stream.
 constexpr std::uint64_t kWholeReadLimit = std::uint64_t{16} << 20;
@@ -272,7 +273,7 @@ struct ZipArchive::Impl {
 
     directory.resize(static_cast<std::size_t>(directorySize));
     Read(directoryOffset, directory.data(), directory.size());
-    entries.reserve(static_cast<std::size_t>(count));
+    entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, 4096)));
     std::size_t at = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
       if (directory.size() - at < kCentralSize) throw Damaged(u"the directory is too short");
@@ -611,10 +612,11 @@ void ZipArchive::WriteReplacingEntry(std::uint64_t index, std::string_view data,
 
   // A stored entry (an OpenDocument mimetype) stays stored.
   const Packed packed = Pack(data, old.method == kMethodStored, path);
-  const std::uint32_t crc = static_cast<std::uint32_t>(
-      crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
+  const std::uint32_t crc = libdeflate_crc32(0, data.data(), data.size());
   const bool bigEntry = data.size() >= kMax32 || packed.bytes.size() >= kMax32;
-  const std::uint16_t flags = static_cast<std::uint16_t>(old.flags & ~kDataDescriptorFlag);
+  // Bits 1 and 2 tell the old data's compression level, which no longer holds.
+  const std::uint16_t flags =
+      static_cast<std::uint16_t>(old.flags & ~(kDataDescriptorFlag | kLevelFlags));
   const unsigned char* oldRecord = Bytes(m.directory, old.record);
 
   std::string local;
