@@ -148,6 +148,38 @@ TEST(PackageLayout, AnArchiveCommentIsFoundPastAFalseEndRecordAndKept) {
   EXPECT_EQ(kept, comment);
 }
 
+// Parts this large are inflated in steps rather than whole.
+TEST(PackageLayout, APartOverSixteenMiBCompressedIsListedAndRewritten) {
+  TempFolder folder;
+  const fs::path file = folder / "big.odt";
+  std::string text(24 << 20, '\0');
+  std::uint32_t state = 12345;
+  const char* alphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (char& c : text) {
+    state = state * 1664525u + 1013904223u;
+    c = alphabet[(state >> 16) % 62];
+  }
+  WritePackage(
+      file,
+      OdtWith({{"content.xml", OdfContent("<text:p><text:a xlink:href=\"file:///C:/Data/a.ods\">a"
+                                          "</text:a>" +
+                                          text + "</text:p>")}}));
+  const std::vector<RawEntry> raw = ReadRawEntries(file);
+  for (const RawEntry& entry : raw) {
+    if (entry.name == "content.xml") {
+      ASSERT_GT(entry.compressed.size(), 16u << 20);
+    }
+  }
+
+  auto server = CreateBuiltinDocumentServer();
+  std::unique_ptr<Document> document = server->Open(U16(file.string()));
+  ASSERT_EQ(LinkPaths(*document), std::vector<std::u16string>{u"C:\\Data\\a.ods"});
+  LinkAt(*document, 0)->SetPath(u"E:\\Data\\a.ods");
+  EXPECT_TRUE(ReadsConsistently(file));
+  EXPECT_EQ(LinkPaths(*server, file.string()), std::vector<std::u16string>{u"E:\\Data\\a.ods"});
+  EXPECT_NE(ReadEntry(file, "content.xml").find(text), std::string::npos);
+}
+
 struct Malformed {
   const char* name;
   std::function<std::string(std::string)> damage;
