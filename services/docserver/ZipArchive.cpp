@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "services/Text.h"
 #include "services/docserver/DocServerErrors.h"
@@ -18,6 +19,8 @@ namespace {
 
 // Reads the package through pread on its descriptor; when writeFd is set,
 // libzip writes the new package there instead of over the original.
+// libzip moves data in 8 KiB steps; both directions are buffered so that
+// copying a large package costs a few hundred system calls, not thousands.
 struct FdSource {
   int readFd = -1;
   std::uint64_t size = 0;
@@ -25,7 +28,14 @@ struct FdSource {
   int writeFd = -1;
   const FaultHook* faultHook = nullptr;
   zip_error_t error{};
+  std::vector<char> readAhead;  // bytes from readAheadAt on
+  std::uint64_t readAheadAt = 0;
+  std::size_t readAheadLength = 0;
+  std::vector<char> pending;  // written by libzip, not yet by us
 };
+
+constexpr std::size_t kListingReadAhead = 64 << 10;
+constexpr std::size_t kCopyBuffer = 1 << 20;
 
 zip_int64_t Fail(FdSource& s, int zipError, int systemError) {
   zip_error_set(&s.error, zipError, systemError);
@@ -34,6 +44,61 @@ zip_int64_t Fail(FdSource& s, int zipError, int systemError) {
 
 int InjectedFault(const FdSource& s, ReplaceStep step) {
   return (s.faultHook && *s.faultHook) ? (*s.faultHook)(step) : 0;
+}
+
+// Reads up to want bytes at offset; fewer only at the end of the file.
+zip_int64_t ReadAt(FdSource& s, char* out, std::size_t want, std::uint64_t offset) {
+  std::size_t got = 0;
+  while (got < want) {
+    ssize_t n = ::pread(s.readFd, out + got, want - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(s, ZIP_ER_READ, errno);
+    if (n == 0) break;  // shorter than when opened
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<zip_int64_t>(got);
+}
+
+zip_int64_t BufferedRead(FdSource& s, char* out, std::size_t want) {
+  std::size_t got = 0;
+  while (got < want) {
+    const std::uint64_t at = s.position + got;
+    if (at >= s.readAheadAt && at < s.readAheadAt + s.readAheadLength) {
+      const std::size_t from = static_cast<std::size_t>(at - s.readAheadAt);
+      const std::size_t n = std::min(want - got, s.readAheadLength - from);
+      std::memcpy(out + got, s.readAhead.data() + from, n);
+      got += n;
+      continue;
+    }
+    if (want - got >= s.readAhead.size()) {  // large reads bypass the buffer
+      const zip_int64_t n = ReadAt(s, out + got, want - got, at);
+      if (n < 0) return n;
+      got += static_cast<std::size_t>(n);
+      break;
+    }
+    const zip_int64_t n = ReadAt(s, s.readAhead.data(), s.readAhead.size(), at);
+    if (n < 0) return n;
+    s.readAheadAt = at;
+    s.readAheadLength = static_cast<std::size_t>(n);
+    if (n == 0) break;
+  }
+  s.position += got;
+  return static_cast<zip_int64_t>(got);
+}
+
+bool FlushPending(FdSource& s) {
+  std::size_t done = 0;
+  while (done < s.pending.size()) {
+    ssize_t n = ::write(s.writeFd, s.pending.data() + done, s.pending.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      Fail(s, ZIP_ER_WRITE, errno);
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  s.pending.clear();
+  return true;
 }
 
 zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
@@ -45,17 +110,7 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
     case ZIP_SOURCE_READ: {
       std::uint64_t left = s.position < s.size ? s.size - s.position : 0;
       std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(len, left));
-      std::size_t got = 0;
-      while (got < want) {
-        ssize_t n = ::pread(s.readFd, static_cast<char*>(data) + got, want - got,
-                            static_cast<off_t>(s.position + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Fail(s, ZIP_ER_READ, errno);
-        if (n == 0) break;  // shorter than when opened
-        got += static_cast<std::size_t>(n);
-      }
-      s.position += got;
-      return static_cast<zip_int64_t>(got);
+      return BufferedRead(s, static_cast<char*>(data), want);
     }
     case ZIP_SOURCE_CLOSE:
       return 0;
@@ -83,32 +138,33 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
       return 0;  // an empty file is not a package
     case ZIP_SOURCE_BEGIN_WRITE:
       if (::lseek(s.writeFd, 0, SEEK_SET) < 0) return Fail(s, ZIP_ER_SEEK, errno);
+      s.pending.clear();
+      s.pending.reserve(kCopyBuffer);
       return 0;
     case ZIP_SOURCE_WRITE: {
       if (int fault = InjectedFault(s, ReplaceStep::Write)) return Fail(s, ZIP_ER_WRITE, fault);
-      std::size_t done = 0;
-      while (done < len) {
-        ssize_t n = ::write(s.writeFd, static_cast<const char*>(data) + done, len - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Fail(s, ZIP_ER_WRITE, errno);
-        done += static_cast<std::size_t>(n);
-      }
-      return static_cast<zip_int64_t>(done);
+      const char* bytes = static_cast<const char*>(data);
+      s.pending.insert(s.pending.end(), bytes, bytes + len);
+      if (s.pending.size() >= kCopyBuffer && !FlushPending(s)) return -1;
+      return static_cast<zip_int64_t>(len);
     }
     case ZIP_SOURCE_SEEK_WRITE: {
       auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, &s.error);
       if (args == nullptr) return -1;
+      if (!FlushPending(s)) return -1;
       if (::lseek(s.writeFd, args->offset, args->whence) < 0) return Fail(s, ZIP_ER_SEEK, errno);
       return 0;
     }
     case ZIP_SOURCE_TELL_WRITE: {
       off_t at = ::lseek(s.writeFd, 0, SEEK_CUR);
       if (at < 0) return Fail(s, ZIP_ER_TELL, errno);
-      return at;
+      return at + static_cast<off_t>(s.pending.size());
     }
     case ZIP_SOURCE_COMMIT_WRITE:
+      return FlushPending(s) ? 0 : -1;  // the caller syncs and renames the temporary file
     case ZIP_SOURCE_ROLLBACK_WRITE:
-      return 0;  // the caller syncs, renames or removes the temporary file
+      s.pending.clear();
+      return 0;  // the caller removes the temporary file
     case ZIP_SOURCE_REMOVE:
       return Fail(s, ZIP_ER_INTERNAL, 0);  // never asked: no entry is deleted
     case ZIP_SOURCE_SUPPORTS:
@@ -204,6 +260,7 @@ ZipArchive::ZipArchive(const PackageFile& file, std::u16string documentPath)
   Impl& m = *impl_;
   m.source.readFd = file.fd();
   m.source.size = file.identity().size;
+  m.source.readAhead.resize(kListingReadAhead);
   zip_error_init(&m.source.error);
   zip_error_t error;
   zip_error_init(&error);
@@ -300,6 +357,7 @@ void ZipArchive::WriteReplacingEntry(std::uint64_t index, std::string_view data,
   FdSource source;
   source.readFd = impl_->file.fd();
   source.size = impl_->file.identity().size;
+  source.readAhead.resize(kCopyBuffer);
   source.writeFd = outFd;
   source.faultHook = &faultHook;
   zip_error_init(&source.error);
