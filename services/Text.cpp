@@ -28,6 +28,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+}  // namespace
+
 void AppendUtf16(std::u16string& out, char32_t cp) {
   if (cp < 0x10000) {
     out += static_cast<char16_t>(cp);
@@ -38,9 +40,7 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
   }
 }
 
-// Decodes one well-formed UTF-8 sequence at bytes[i]; returns its length, or 0
-// when the sequence is ill-formed (overlong, surrogate, out of range, cut short).
-std::size_t DecodeUtf8(std::string_view bytes, std::size_t i, char32_t& cp) {
+std::size_t DecodeUtf8Sequence(std::string_view bytes, std::size_t i, char32_t& cp) noexcept {
   const auto b0 = static_cast<unsigned char>(bytes[i]);
   if (b0 < 0x80) {
     cp = b0;
@@ -67,13 +67,15 @@ std::size_t DecodeUtf8(std::string_view bytes, std::size_t i, char32_t& cp) {
   return len;
 }
 
+namespace {
+
 template <class OnIllFormedByte>
 std::u16string Decode(std::string_view bytes, OnIllFormedByte onIllFormed) {
   std::u16string out;
   out.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size();) {
     char32_t cp = 0;
-    if (const std::size_t len = DecodeUtf8(bytes, i, cp)) {
+    if (const std::size_t len = DecodeUtf8Sequence(bytes, i, cp)) {
       AppendUtf16(out, cp);
       i += len;
     } else {

@@ -19,6 +19,12 @@ std::u16string FromUtf8(const char8_t* text);
 std::u16string NativePathToText(std::string_view bytes);
 std::string TextToNativePath(std::u16string_view text);
 
+// Length of the well-formed UTF-8 sequence at bytes[i] and its code point in
+// cp, or 0 when the sequence is ill-formed (overlong, surrogate, cut short).
+std::size_t DecodeUtf8Sequence(std::string_view bytes, std::size_t i, char32_t& cp) noexcept;
+// Appends cp as one unit or a surrogate pair.
+void AppendUtf16(std::u16string& out, char32_t cp);
+
 // Simple case folding, one UTF-16 unit for one unit: A-Z always, other letters
 // by the Unicode simple folding where both forms are single BMP units.
 char16_t FoldCase(char16_t unit) noexcept;

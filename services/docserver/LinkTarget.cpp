@@ -83,49 +83,12 @@ bool EndsWithExtension(View s, std::size_t end) {
 
 // ----- percent escapes -----
 
-void AppendUtf16(Text& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out += static_cast<char16_t>(cp);
-  } else {
-    cp -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (cp >> 10));
-    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-  }
-}
-
-// Length of the well-formed UTF-8 sequence at bytes[i], or 0.
-std::size_t Utf8Sequence(const std::vector<std::uint8_t>& bytes, std::size_t i, char32_t& cp) {
-  const std::uint8_t b0 = bytes[i];
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
-  }
-  std::size_t length = 0;
-  char32_t min = 0;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (bytes.size() - i < length) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((bytes[i + k] & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (bytes[i + k] & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return length;
-}
-
 // Decodes %XX escapes as UTF-8. Escapes that do not form well-formed UTF-8 stay
 // as written, so no reference decodes to a replacement character.
 Text PercentDecode(View s) {
   Text out;
   out.reserve(s.size());
-  std::vector<std::uint8_t> bytes;
+  std::string bytes;
   std::size_t i = 0;
   while (i < s.size()) {
     if (!IsEscape(s, i)) {
@@ -135,12 +98,12 @@ Text PercentDecode(View s) {
     const std::size_t runStart = i;
     bytes.clear();
     while (IsEscape(s, i)) {
-      bytes.push_back(static_cast<std::uint8_t>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
+      bytes.push_back(static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
       i += 3;
     }
     for (std::size_t k = 0; k < bytes.size();) {
       char32_t cp = 0;
-      if (const std::size_t length = Utf8Sequence(bytes, k, cp)) {
+      if (const std::size_t length = DecodeUtf8Sequence(bytes, k, cp)) {
         AppendUtf16(out, cp);
         k += length;
       } else {
