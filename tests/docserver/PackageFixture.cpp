@@ -9,6 +9,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "services/ServiceError.h"
+#include "services/Text.h"
+#include "services/docserver/BuiltinDocumentServer.h"
+
 namespace quavelle::docserver::testing {
 
 TempFolder::TempFolder() {
@@ -151,6 +155,67 @@ std::vector<Entry> OdtWith(std::vector<Entry> extra) {
   };
   for (Entry& e : extra) entries.push_back(std::move(e));
   return entries;
+}
+
+std::vector<Entry> LinkedWord() {
+  return DocxWith({{"word/_rels/document.xml.rels",
+                    Rels("<Relationship Id=\"rId1\" "
+                         "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                         "relationships/hyperlink\" Target=\"C:\\Data\\plan.xlsx\" "
+                         "TargetMode=\"External\"/>")}});
+}
+
+std::string PackageBytes(const std::vector<Entry>& entries) {
+  TempFolder scratch;
+  WritePackage(scratch / "p.zip", entries);
+  return ReadBytes(scratch / "p.zip");
+}
+
+std::u16string U16(const std::string& utf8) { return FromUtf8(std::string_view(utf8)); }
+
+std::vector<std::u16string> LinkPaths(Document& document) {
+  std::vector<std::u16string> paths;
+  std::unique_ptr<Collection<LinkedDocument>> links = document.LinkedDocuments();
+  if (!links) return paths;
+  std::unique_ptr<Enumerator<LinkedDocument>> it = links->NewEnum();
+  while (std::unique_ptr<LinkedDocument> link = it->Next()) paths.push_back(link->AbsolutePath());
+  return paths;
+}
+
+std::vector<std::u16string> LinkPaths(DocumentServer& server, const fs::path& file) {
+  std::unique_ptr<Document> document = server.Open(U16(file.string()));
+  return LinkPaths(*document);
+}
+
+std::unique_ptr<LinkedDocument> LinkAt(Document& document, std::size_t index) {
+  std::unique_ptr<Collection<LinkedDocument>> links = document.LinkedDocuments();
+  if (!links) return nullptr;
+  std::unique_ptr<Enumerator<LinkedDocument>> it = links->NewEnum();
+  for (std::size_t i = 0;; ++i) {
+    std::unique_ptr<LinkedDocument> link = it->Next();
+    if (!link || i == index) return link;
+  }
+}
+
+std::int32_t ErrorNumber(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const ServiceError& error) {
+    return error.number();
+  }
+  return 0;
+}
+
+std::int32_t OpenAndListError(DocumentServer& server, const fs::path& file) {
+  return ErrorNumber([&] { server.Open(U16(file.string()))->LinkedDocuments(); });
+}
+
+std::int32_t SetFirstLink(const fs::path& file, const std::u16string& path) {
+  auto server = CreateBuiltinDocumentServer();
+  return ErrorNumber([&] {
+    std::unique_ptr<Document> document = server->Open(U16(file.string()));
+    LinkAt(*document, 0)->SetPath(path);
+  });
 }
 
 }  // namespace quavelle::docserver::testing

@@ -1,20 +1,15 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "DocumentCalls.h"
 #include "PackageFixture.h"
 #include "services/docserver/BuiltinDocumentServer.h"
 #include "services/docserver/DocServerErrors.h"
-#include "services/docserver/UniqueFd.h"
 
 // Package layouts other writers produce (zip64 records, an archive comment),
-// and malformed directories.
+// and damaged packages.
 namespace quavelle::docserver::testing {
 namespace {
 
@@ -105,96 +100,189 @@ std::string WithComment(std::string bytes, const std::string& comment) {
   return ::testing::AssertionSuccess();
 }
 
-void ExpectRepointedKeepingTheRest(const fs::path& file) {
+struct LayoutCase {
+  const char* name;
+  std::function<std::string(const std::string&)> layout;
+  std::string comment;  // the archive comment the rewrite must keep
+};
+
+class PackageLayout : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(PackageLayout, IsReadAndStaysValidWhenEntriesMove) {
+  const LayoutCase& c = GetParam();
+  TempFolder folder;
+  const fs::path file = folder / "a.docx";
+  WriteBytes(file, c.layout(LinkedPackage()));
+  ASSERT_TRUE(ReadsConsistently(file)) << "the test's layout is itself wrong";
   const std::vector<RawEntry> before = ReadRawEntries(file);
   auto server = CreateBuiltinDocumentServer();
-  ASSERT_EQ(LinkPaths(*server, file.string()), std::vector<std::u16string>{u"C:\\Data\\plan.xlsx"});
+  ASSERT_EQ(LinkPaths(*server, file), std::vector<std::u16string>{u"C:\\Data\\plan.xlsx"});
+  const std::u16string moved = u"E:\\Moved much further away\\into a deeper folder\\plan.xlsx";
   std::unique_ptr<Document> document = server->Open(U16(file.string()));
-  LinkAt(*document, 0)->SetPath(u"E:\\Moved much further away\\into a deeper folder\\plan.xlsx");
+  LinkAt(*document, 0)->SetPath(moved);
 
-  EXPECT_TRUE(ReadsConsistently(file));
+  std::string comment;
+  EXPECT_TRUE(ReadsConsistently(file, &comment));
+  EXPECT_EQ(comment, c.comment);
   const std::vector<RawEntry> after = ReadRawEntries(file);
   ASSERT_EQ(after.size(), before.size());
   for (std::size_t i = 0; i < before.size(); ++i) {
-    if (before[i].name != "word/_rels/document.xml.rels") {
-      EXPECT_EQ(after[i], before[i]);
-    }
+    EXPECT_TRUE(before[i].name == "word/_rels/document.xml.rels" || after[i] == before[i]) << i;
   }
-  EXPECT_EQ(
-      LinkPaths(*server, file.string()),
-      std::vector<std::u16string>{u"E:\\Moved much further away\\into a deeper folder\\plan.xlsx"});
+  EXPECT_EQ(LinkPaths(*server, file), std::vector<std::u16string>{moved});
 }
 
-TEST(PackageLayout, Zip64RecordsAreReadAndStayValidWhenEntriesMove) {
-  TempFolder folder;
-  const fs::path file = folder / "a.docx";
-  WriteBytes(file, AsZip64(LinkedPackage()));
-  ASSERT_TRUE(ReadsConsistently(file)) << "the test's zip64 form is itself wrong";
-  ExpectRepointedKeepingTheRest(file);
-}
-
-TEST(PackageLayout, AnArchiveCommentIsFoundPastAFalseEndRecordAndKept) {
-  TempFolder folder;
-  const fs::path file = folder / "a.docx";
-  // The comment holds what looks like an end record, with a length that
-  // does not reach the end of the file.
-  const std::string comment = "kept PK\x05\x06" + std::string(16, '\0') + "\x03" + " tail";
-  WriteBytes(file, WithComment(LinkedPackage(), std::string(comment.data(), comment.size())));
-  ExpectRepointedKeepingTheRest(file);
-  std::string kept;
-  ASSERT_TRUE(ReadsConsistently(file, &kept));
-  EXPECT_EQ(kept, comment);
-}
-
-struct Malformed {
-  const char* name;
-  std::function<std::string(std::string)> damage;
-};
-
-class MalformedDirectory : public ::testing::TestWithParam<Malformed> {};
-
-TEST_P(MalformedDirectory, IsRefusedAsADamagedPackage) {
-  TempFolder folder;
-  const fs::path file = folder / "a.docx";
-  const std::string bytes = GetParam().damage(LinkedPackage());
-  WriteBytes(file, bytes);
-  auto server = CreateBuiltinDocumentServer();
-  EXPECT_EQ(OpenAndListError(*server, file.string()), number::kDamagedPackage);
-  EXPECT_EQ(ReadBytes(file), bytes);
-}
+// The comment holds what looks like an end record, with a length that does
+// not reach the end of the file.
+const std::string kTrickyComment = "kept PK\x05\x06" + std::string(16, '\0') + "\x03 tail";
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, MalformedDirectory,
-    ::testing::Values(Malformed{"Zip64MarkersWithoutZip64EndRecords",
-                                [](std::string b) {
-                                  Put(b, b.size() - 22 + 16, 0xFFFFFFFF, 4);
-                                  return b;
-                                }},
-                      Malformed{"Zip64OffsetMarkerWithoutItsExtraField",
-                                [](std::string b) { return AsZip64(b, false); }},
-                      Malformed{"Zip64LocatorPointingPastTheFile",
-                                [](std::string b) {
-                                  b = AsZip64(b);
-                                  Put(b, b.size() - 22 - 20 + 8, b.size() * 2, 8);
-                                  return b;
-                                }},
-                      Malformed{"MoreEntriesCountedThanRecorded",
-                                [](std::string b) {
-                                  Put(b, b.size() - 22 + 8, Get16(b, b.size() - 22 + 8) + 1, 2);
-                                  Put(b, b.size() - 22 + 10, Get16(b, b.size() - 22 + 10) + 1, 2);
-                                  return b;
-                                }},
-                      Malformed{"DirectoryOffsetPastItsEnd",
-                                [](std::string b) {
-                                  Put(b, b.size() - 22 + 16, Get32(b, b.size() - 22 + 16) + 7, 4);
-                                  return b;
-                                }},
-                      Malformed{"CommentLongerThanWhatFollows",
-                                [](std::string b) {
-                                  Put(b, b.size() - 2, 40, 2);
-                                  return b + "short";
-                                }}),
+    OtherWriters, PackageLayout,
+    ::testing::Values(
+        LayoutCase{"Zip64Records", [](const std::string& b) { return AsZip64(b); }, ""},
+        LayoutCase{"CommentWithAFalseEndRecord",
+                   [](const std::string& b) { return WithComment(b, kTrickyComment); },
+                   kTrickyComment}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Overwrites a field of the named entry's local header (at localField) and
+// central directory entry (at centralField).
+std::string PatchHeaders(std::string bytes, const std::string& name, std::size_t localField,
+                         std::size_t centralField, const std::string& value) {
+  for (std::size_t at = bytes.find(name); at != std::string::npos; at = bytes.find(name, at + 1)) {
+    if (at >= 30 && bytes.compare(at - 30, 4, "PK\3\4") == 0) {
+      bytes.replace(at - 30 + localField, value.size(), value);
+    } else if (at >= 46 && bytes.compare(at - 46, 4, "PK\1\2") == 0) {
+      bytes.replace(at - 46 + centralField, value.size(), value);
+    }
+  }
+  return bytes;
+}
+
+std::string Bomb() {
+  return PackageBytes(
+      OdtWith({{"content.xml", OdfContent("<!--" + std::string(1 << 20, ' ') + "-->")}}));
+}
+
+struct DamageCase {
+  const char* name;
+  const char* fileName;
+  std::function<std::string()> bytes;
+  std::int32_t expected;
+};
+
+class DamagedPackage : public ::testing::TestWithParam<DamageCase> {};
+
+TEST_P(DamagedPackage, FailsWithItsNumberAndStaysUntouched) {
+  const DamageCase& c = GetParam();
+  TempFolder folder;
+  fs::path file = folder / c.fileName;
+  const std::string bytes = c.bytes();
+  WriteBytes(file, bytes);
+  ServerOptions options;
+  options.maxPartSize = 64 << 10;
+  auto server = CreateBuiltinDocumentServer(options);
+  EXPECT_EQ(OpenAndListError(*server, file), c.expected);
+  EXPECT_EQ(ReadBytes(file), bytes);
+  EXPECT_EQ(FolderListing(folder.path()), std::vector<std::string>{c.fileName});
+}
+
+// Each damages the directory's end record at the given field.
+std::function<std::string()> EndRecord(std::size_t field,
+                                       std::function<std::uint64_t(std::uint64_t)> to, int bytes) {
+  return [=] {
+    std::string b = LinkedPackage();
+    const std::size_t at = b.size() - 22 + field;
+    Put(b, at, to(bytes == 2 ? Get16(b, at) : Get32(b, at)), bytes);
+    return b;
+  };
+}
+
+std::vector<DamageCase> DamageCases() {
+  return {
+      {"NotAZip", "a.docx", [] { return std::string("plain text, not a package\n"); },
+       number::kNotAPackage},
+      {"EmptyFile", "a.xlsx", [] { return std::string(); }, number::kNotAPackage},
+      {"EncryptedOfficeFile", "a.docx",
+       [] { return std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(4088, '\0'); },
+       number::kEncryptedDocument},
+      {"TruncatedBeforeItsDirectory", "a.docx",
+       [] {
+         std::string whole = PackageBytes(LinkedWord());
+         return whole.substr(0, whole.size() * 2 / 3);
+       },
+       number::kDamagedPackage},
+      {"CorruptLinkPartData", "a.docx",
+       [] {
+         std::string b = PackageBytes(LinkedWord());
+         const std::size_t at = b.find("document.xml.rels") + 17;
+         for (std::size_t i = at; i < at + 8; ++i) b[i] = static_cast<char>(b[i] ^ 0x55);
+         return b;
+       },
+       number::kDamagedPackage},
+      {"EncryptedLinkPart", "a.docx",
+       [] {
+         // General purpose flag bit 0: the entry's data is encrypted.
+         return PatchHeaders(PackageBytes(LinkedWord()), "word/_rels/document.xml.rels", 6, 8,
+                             std::string("\x01", 1));
+       },
+       number::kDamagedPackage},
+      {"Zip64MarkersWithoutZip64EndRecords", "a.docx",
+       EndRecord(
+           16, [](std::uint64_t) { return 0xFFFFFFFFu; }, 4),
+       number::kDamagedPackage},
+      {"Zip64OffsetMarkerWithoutItsExtraField", "a.docx",
+       [] { return AsZip64(LinkedPackage(), false); }, number::kDamagedPackage},
+      {"Zip64LocatorPointingPastTheFile", "a.docx",
+       [] {
+         std::string b = AsZip64(LinkedPackage());
+         Put(b, b.size() - 22 - 20 + 8, b.size() * 2, 8);
+         return b;
+       },
+       number::kDamagedPackage},
+      {"MoreEntriesCountedThanRecorded", "a.docx",
+       [] {
+         std::string b = LinkedPackage();
+         Put(b, b.size() - 22 + 8, Get16(b, b.size() - 22 + 8) + 1, 2);
+         Put(b, b.size() - 22 + 10, Get16(b, b.size() - 22 + 10) + 1, 2);
+         return b;
+       },
+       number::kDamagedPackage},
+      {"DirectoryOffsetPastItsEnd", "a.docx",
+       EndRecord(
+           16, [](std::uint64_t v) { return v + 7; }, 4),
+       number::kDamagedPackage},
+      {"CommentLongerThanWhatFollows", "a.docx",
+       [] {
+         std::string b = LinkedPackage();
+         Put(b, b.size() - 2, 40, 2);
+         return b + "short";
+       },
+       number::kDamagedPackage},
+      {"MalformedRelationships", "a.docx",
+       [] {
+         std::vector<Entry> entries = LinkedWord();
+         entries.back().data += "<x>";
+         return PackageBytes(entries);
+       },
+       number::kMalformedPart},
+      {"DocTypeInContent", "a.odt",
+       [] {
+         return PackageBytes(
+             OdtWith({{"content.xml",
+                       "<?xml version=\"1.0\"?><!DOCTYPE d [<!ENTITY a \"aaaa\"><!ENTITY b "
+                       "\"&a;&a;&a;&a;\">]><d>&b;</d>"}}));
+       },
+       number::kDocTypeInPart},
+      {"CompressionBomb", "a.odt", Bomb, number::kPartTooLarge},
+      {"BombWhoseDirectoryClaimsASmallSize", "a.odt",
+       [] { return PatchHeaders(Bomb(), "content.xml", 22, 24, std::string("\x64\0\0\0", 4)); },
+       number::kPartTooLarge},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, DamagedPackage, ::testing::ValuesIn(DamageCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quavelle::docserver::testing

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "DocumentCalls.h"
 #include "PackageFixture.h"
 #include "services/docserver/BuiltinDocumentServer.h"
 
@@ -92,94 +91,80 @@ std::string Moved(const std::string& content, const std::string& oldUrl,
   return ReplaceAll(out, oldUrl, newUrl);
 }
 
-TEST(SpreadsheetReference, MovingACachedSheetsSourceMovesItsNameAndEveryFormulaQuotingIt) {
+TEST(SpreadsheetReference, MovingAWorkbookMovesItsCachedSheetNameFormulasAndNamedRangesOnly) {
   Workbook book;
   auto server = CreateBuiltinDocumentServer();
   std::unique_ptr<Document> document = server->Open(U16(book.file.string()));
   ASSERT_EQ(LinkPaths(*document),
             (std::vector<std::u16string>{u"C:\\Data\\plan.ods", u"C:\\Data\\plan.ods",
                                          u"C:\\Data\\costs.ods"}));
-  LinkAt(*document, kPlanSource)->SetPath(u"D:\\Data\\plan.ods");
-
-  // The hyperlink to the same workbook is a link of its own and stays.
-  std::string expected = Moved(book.content, kPlan, "file:///D:/Data/plan.ods");
-  expected = ReplaceAll(expected, "xlink:href=\"file:///D:/Data/plan.ods\">plan",
-                        "xlink:href=\"file:///C:/Data/plan.ods\">plan");
-  EXPECT_EQ(book.Content(), expected);
-  EXPECT_EQ(LinkPaths(*server, book.file.string()),
-            (std::vector<std::u16string>{u"C:\\Data\\plan.ods", u"D:\\Data\\plan.ods",
-                                         u"C:\\Data\\costs.ods"}));
-  EXPECT_EQ(ReadEntry(book.file, "styles.xml"), SheetContent(""));
-}
-
-TEST(SpreadsheetReference, AHyperlinkToTheSameWorkbookMovesOnlyItself) {
-  Workbook book;
-  auto server = CreateBuiltinDocumentServer();
-  std::unique_ptr<Document> document = server->Open(U16(book.file.string()));
-  LinkAt(*document, kHyperlink)->SetPath(u"D:\\Data\\plan.ods");
-
-  EXPECT_EQ(book.Content(), ReplaceAll(book.content, "href=\"" + kPlan + "\">plan",
-                                       "href=\"file:///D:/Data/plan.ods\">plan"));
-}
-
-TEST(SpreadsheetReference, LaterMovesBuildOnEarlierOnesAndOtherLinksStayValid) {
-  Workbook book;
-  auto server = CreateBuiltinDocumentServer();
-  std::unique_ptr<Document> document = server->Open(U16(book.file.string()));
   std::unique_ptr<LinkedDocument> plan = LinkAt(*document, kPlanSource);
-  std::unique_ptr<LinkedDocument> costs = LinkAt(*document, kCostsSource);
   plan->SetPath(u"D:\\Data\\plan.ods");
-  costs->SetPath(u"\\\\srv2\\proj\\costs.ods");
+  LinkAt(*document, kCostsSource)->SetPath(u"\\\\srv2\\proj\\costs.ods");
   plan->SetPath(u"E:\\Archive\\plan.ods");
+  // The hyperlink to the same workbook is a link of its own: it moves only itself.
+  LinkAt(*document, kHyperlink)->SetPath(u"F:\\plan.ods");
 
   std::string expected = Moved(book.content, kPlan, "file:///E:/Archive/plan.ods");
   expected = ReplaceAll(expected, "xlink:href=\"file:///E:/Archive/plan.ods\">plan",
-                        "xlink:href=\"file:///C:/Data/plan.ods\">plan");
+                        "xlink:href=\"file:///F:/plan.ods\">plan");
   expected = Moved(expected, kCosts, "file://srv2/proj/costs.ods");
   EXPECT_EQ(book.Content(), expected);
-  EXPECT_EQ(LinkPaths(*document),
-            (std::vector<std::u16string>{u"C:\\Data\\plan.ods", u"E:\\Archive\\plan.ods",
+  EXPECT_EQ(LinkPaths(*server, book.file),
+            (std::vector<std::u16string>{u"F:\\plan.ods", u"E:\\Archive\\plan.ods",
                                          u"\\\\srv2\\proj\\costs.ods"}));
 }
 
-TEST(SpreadsheetReference, MovingACellRangeSourceMovesFormulasButNotAPlainSheetName) {
-  const std::string body =
-      "<table:table table:name=\"Sheet1\"><table:table-row>"
-      "<table:table-cell><table:cell-range-source table:name=\"Sheet1.A1:B2\" "
-      "xlink:type=\"simple\" xlink:href=\"file:///C:/Data/range.ods\" "
-      "table:filter-name=\"calc8\" table:last-column-spanned=\"2\" "
-      "table:last-row-spanned=\"2\"/></table:table-cell>"
-      "<table:table-cell table:formula=\"of:=SUM(['file:///C:/Data/range.ods'#$Sheet1.A1:.B2])+"
-      "['file:///C:/Data/range.ods.bak'#$Sheet1.A1]\"/>"
-      "</table:table-row></table:table>\n";
-  Workbook book(body);
+struct SourceCase {
+  const char* name;
+  std::string body;
+  std::u16string newPath;
+  std::vector<std::pair<std::string, std::string>> replacements;  // in the part, in order
+};
+
+class SpreadsheetSource : public ::testing::TestWithParam<SourceCase> {};
+
+TEST_P(SpreadsheetSource, MovesTheFormulasThatQuoteIt) {
+  const SourceCase& c = GetParam();
+  Workbook book(c.body);
   auto server = CreateBuiltinDocumentServer();
   std::unique_ptr<Document> document = server->Open(U16(book.file.string()));
-  LinkAt(*document, 0)->SetPath(u"D:\\Data\\range.ods");
+  LinkAt(*document, 0)->SetPath(c.newPath);
 
-  std::string expected = ReplaceAll(book.content, "C:/Data/range.ods\"", "D:/Data/range.ods\"");
-  expected = ReplaceAll(expected, "'file:///C:/Data/range.ods'#", "'file:///D:/Data/range.ods'#");
+  std::string expected = book.content;
+  for (const auto& [from, to] : c.replacements) expected = ReplaceAll(expected, from, to);
+  ASSERT_NE(expected, book.content);
   EXPECT_EQ(book.Content(), expected);
-  EXPECT_NE(expected, book.content);
+  EXPECT_EQ(LinkPaths(*server, book.file), std::vector<std::u16string>{c.newPath});
 }
 
-TEST(SpreadsheetReference, AQuoteInTheWorkbookUrlIsMatchedAndWrittenDoubled) {
-  const std::string body =
-      "<table:table table:name=\"Sheet1\"><table:table-row>"
-      "<table:table-cell table:formula=\"of:=['file:///C:/O''Neil/plan.ods'#$Sheet1.A1]\"/>"
-      "</table:table-row></table:table>"
-      "<table:table table:name=\"'file:///C:/O''Neil/plan.ods'#Sheet1\"><table:table-source "
-      "xlink:href=\"file:///C:/O'Neil/plan.ods\" table:table-name=\"Sheet1\"/></table:table>\n";
-  Workbook book(body);
-  auto server = CreateBuiltinDocumentServer();
-  std::unique_ptr<Document> document = server->Open(U16(book.file.string()));
-  LinkAt(*document, 0)->SetPath(u"D:\\O'Neil\\plan.ods");
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SpreadsheetSource,
+    ::testing::Values(
+        // A longer workbook name that starts with the same text stays.
+        SourceCase{"CellRangeSourceButNotALongerName",
+                   "<table:table table:name=\"Sheet1\"><table:table-row>"
+                   "<table:table-cell><table:cell-range-source table:name=\"Sheet1.A1:B2\" "
+                   "xlink:type=\"simple\" xlink:href=\"file:///C:/Data/range.ods\" "
+                   "table:last-column-spanned=\"2\" table:last-row-spanned=\"2\"/>"
+                   "</table:table-cell><table:table-cell table:formula=\"of:=SUM(['file:///C:/"
+                   "Data/range.ods'#$Sheet1.A1:.B2])+['file:///C:/Data/range.ods.bak'#$Sheet1.A1]"
+                   "\"/></table:table-row></table:table>\n",
+                   u"D:\\Data\\range.ods",
+                   {{"C:/Data/range.ods\"", "D:/Data/range.ods\""},
+                    {"'file:///C:/Data/range.ods'#", "'file:///D:/Data/range.ods'#"}}},
+        SourceCase{"QuoteInTheUrlIsMatchedAndWrittenDoubled",
+                   "<table:table table:name=\"Sheet1\"><table:table-row><table:table-cell "
+                   "table:formula=\"of:=['file:///C:/O''Neil/plan.ods'#$Sheet1.A1]\"/>"
+                   "</table:table-row></table:table><table:table "
+                   "table:name=\"'file:///C:/O''Neil/plan.ods'#Sheet1\"><table:table-source "
+                   "xlink:href=\"file:///C:/O'Neil/plan.ods\" table:table-name=\"Sheet1\"/>"
+                   "</table:table>\n",
+                   u"D:\\O'Neil\\plan.ods",
+                   {{"C:/O", "D:/O"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-  EXPECT_EQ(LinkPaths(*server, book.file.string()),
-            std::vector<std::u16string>{u"D:\\O'Neil\\plan.ods"});
-  EXPECT_EQ(book.Content(), ReplaceAll(book.content, "C:/O", "D:/O"));
-}
-
+// A part in another encoding is written again whole, not spliced.
 TEST(SpreadsheetReference, APartInUtf16MovesAllThreePlacesAndStaysUtf16) {
   const std::string body =
       "<table:table table:name=\"Sheet1\"><table:table-row><table:table-cell "
@@ -193,9 +178,7 @@ TEST(SpreadsheetReference, APartInUtf16MovesAllThreePlacesAndStaysUtf16) {
   TempFolder folder;
   const fs::path file = folder / "wide.ods";
   WritePackage(file, OdtWith({{"content.xml", wide}}));
-  auto server = CreateBuiltinDocumentServer();
-  std::unique_ptr<Document> document = server->Open(U16(file.string()));
-  LinkAt(*document, 0)->SetPath(u"D:\\a.ods");
+  EXPECT_EQ(SetFirstLink(file, u"D:\\a.ods"), 0);
 
   const std::string after = ReadEntry(file, "content.xml");
   ASSERT_TRUE(after.starts_with(wide.substr(0, 2)));
@@ -205,7 +188,8 @@ TEST(SpreadsheetReference, APartInUtf16MovesAllThreePlacesAndStaysUtf16) {
             std::string::npos)
       << narrow;
   EXPECT_NE(narrow.find("table:name=\"'file:///D:/a.ods'#Sheet1\""), std::string::npos) << narrow;
-  EXPECT_EQ(LinkPaths(*server, file.string()), std::vector<std::u16string>{u"D:\\a.ods"});
+  auto server = CreateBuiltinDocumentServer();
+  EXPECT_EQ(LinkPaths(*server, file), std::vector<std::u16string>{u"D:\\a.ods"});
 }
 
 }  // namespace
