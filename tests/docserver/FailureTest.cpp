@@ -19,6 +19,11 @@ namespace {
 
 namespace number = quavelle::docserver::error_number;
 
+std::vector<Entry> With(std::vector<Entry> entries, Entry extra) {
+  entries.push_back(std::move(extra));
+  return entries;
+}
+
 TEST(UnreadableFiles, MissingFolderAndPipeFailWithoutWaiting) {
   TempFolder folder;
   auto server = CreateBuiltinDocumentServer();
@@ -93,43 +98,6 @@ INSTANTIATE_TEST_SUITE_P(
                       PermissionCase{"NoWriteBitIsReadOnlyForRootToo", 0755, 0444, 0, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct SignedCase {
-  const char* name;
-  const char* fileName;
-  std::vector<Entry> entries;
-};
-
-class SignedDocument : public ::testing::TestWithParam<SignedCase> {};
-
-TEST_P(SignedDocument, IsListedButNotChanged) {
-  const SignedCase& c = GetParam();
-  TempFolder folder;
-  fs::path file = folder / c.fileName;
-  WritePackage(file, c.entries);
-  const std::string before = ReadBytes(file);
-  auto server = CreateBuiltinDocumentServer();
-  std::unique_ptr<Document> document = server->Open(U16(file.string()));
-  ASSERT_EQ(LinkPaths(*document), std::vector<std::u16string>{u"C:\\Data\\plan.xlsx"});
-  EXPECT_EQ(ErrorNumber([&] { LinkAt(*document, 0)->SetPath(u"D:\\Data\\plan.xlsx"); }),
-            number::kSignedDocument);
-  EXPECT_EQ(ReadBytes(file), before);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    BothFormats, SignedDocument,
-    ::testing::Values(
-        SignedCase{"OfficeOpenXml", "signed.docx",
-                   [] {
-                     auto entries = LinkedWord();
-                     entries.push_back({"_xmlsignatures/sig1.xml", "<Signature/>"});
-                     return entries;
-                   }()},
-        SignedCase{"OpenDocument", "signed.odt",
-                   OdtWith({{"content.xml",
-                             OdfContent("<text:a xlink:href=\"C:\\Data\\plan.xlsx\">p</text:a>")},
-                            {"META-INF/documentsignatures.xml", "<document-signatures/>"}})}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 struct FaultCase {
   const char* name;
   ReplaceStep step;
@@ -143,9 +111,7 @@ TEST_P(InterruptedWrite, LeavesTheDocumentAsItWasAndNoTemporaryFile) {
   const FaultCase& c = GetParam();
   TempFolder folder;
   fs::path file = folder / "a.docx";
-  std::vector<Entry> entries = LinkedWord();
-  entries.push_back({"word/media/big.bin", std::string(200000, 'x')});
-  WritePackage(file, entries);
+  WritePackage(file, With(LinkedWord(), {"word/media/big.bin", std::string(200000, 'x')}));
   const std::string before = ReadBytes(file);
   bool failing = true;
   int writes = 0;
@@ -204,49 +170,62 @@ TEST(FullDisk, LeavesTheDocumentAsItWasAndNoTemporaryFile) {
   std::string noise(150000, '\0');
   for (std::size_t i = 0; i < noise.size(); ++i)
     noise[i] = static_cast<char>((i * 2654435761u) >> 13);
-  std::vector<Entry> entries = LinkedWord();
-  entries.push_back({"word/media/noise.bin", noise, true});
-  WritePackage(file, entries);
+  WritePackage(file, With(LinkedWord(), {"word/media/noise.bin", noise, true}));
   const std::string before = ReadBytes(file);
   EXPECT_EQ(SetFirstLink(file, u"D:\\Data\\plan.xlsx"), number::kDiskFull);
   EXPECT_EQ(ReadBytes(file), before);
   EXPECT_EQ(FolderListing(folder / "disk"), std::vector<std::string>{"a.docx"});
 }
 
-TEST(NewPaths, ThatCannotBeStoredAsFileLinksAreRefused) {
+struct RefusalCase {
+  const char* name;
+  const char* fileName;
+  std::vector<Entry> entries;
+  std::u16string newPath;
+  std::int32_t expected;
+  bool changedByOthers = false;  // replaced by another package after Open
+};
+
+class RefusedChange : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RefusedChange, FailsWithItsNumberAndLeavesFileAndLinkAsTheyWere) {
+  const RefusalCase& c = GetParam();
   TempFolder folder;
-  fs::path file = folder / "a.docx";
-  WritePackage(file, LinkedWord());
-  const std::string before = ReadBytes(file);
+  fs::path file = folder / c.fileName;
+  WritePackage(file, c.entries);
   auto server = CreateBuiltinDocumentServer();
   std::unique_ptr<Document> document = server->Open(U16(file.string()));
   std::unique_ptr<LinkedDocument> link = LinkAt(*document, 0);
+  ASSERT_TRUE(link);
+  if (c.changedByOthers) {
+    WritePackage(folder / "other", DocxWith({{"word/_rels/document.xml.rels", Rels("")}}));
+    fs::rename(folder / "other", file);
+  }
+  const std::string before = ReadBytes(file);
 
-  EXPECT_EQ(ErrorNumber([&] { link->SetPath(u""); }), number::kInvalidArgument);
-  EXPECT_EQ(ErrorNumber([&] { link->SetPath(u"https://example.com/plan.xlsx"); }),
-            number::kUnwritablePath);
+  EXPECT_EQ(ErrorNumber([&] { link->SetPath(c.newPath); }), c.expected);
   EXPECT_EQ(ReadBytes(file), before);
   EXPECT_EQ(link->AbsolutePath(), u"C:\\Data\\plan.xlsx");
-
-  // Other separators name the same file.
-  link->SetPath(u"D:/Data/plan.xlsx");
-  EXPECT_EQ(LinkPaths(*server, file), std::vector<std::u16string>{u"D:\\Data\\plan.xlsx"});
+  EXPECT_EQ(FolderListing(folder.path()), std::vector<std::string>{c.fileName});
 }
 
-TEST(ChangedOnDisk, AFileChangedBySomeoneElseIsNotOverwritten) {
-  TempFolder folder;
-  fs::path file = folder / "a.docx";
-  WritePackage(file, LinkedWord());
-  auto server = CreateBuiltinDocumentServer();
-  std::unique_ptr<Document> document = server->Open(U16(file.string()));
-  std::unique_ptr<LinkedDocument> link = LinkAt(*document, 0);
-
-  WritePackage(folder / "other.docx", DocxWith({{"word/_rels/document.xml.rels", Rels("")}}));
-  fs::rename(folder / "other.docx", file);
-  const std::string theirs = ReadBytes(file);
-  EXPECT_EQ(ErrorNumber([&] { link->SetPath(u"D:\\Data\\plan.xlsx"); }), number::kDocumentChanged);
-  EXPECT_EQ(ReadBytes(file), theirs);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedChange,
+    ::testing::Values(
+        RefusalCase{"SignedOfficeOpenXml", "signed.docx",
+                    With(LinkedWord(), {"_xmlsignatures/sig1.xml", "<Signature/>"}),
+                    u"D:\\Data\\plan.xlsx", number::kSignedDocument},
+        RefusalCase{"SignedOpenDocument", "signed.odt",
+                    OdtWith({{"content.xml",
+                              OdfContent("<text:a xlink:href=\"C:\\Data\\plan.xlsx\">p</text:a>")},
+                             {"META-INF/documentsignatures.xml", "<document-signatures/>"}}),
+                    u"D:\\Data\\plan.xlsx", number::kSignedDocument},
+        RefusalCase{"EmptyPath", "a.docx", LinkedWord(), u"", number::kInvalidArgument},
+        RefusalCase{"PathThatWouldNotReadBack", "a.docx", LinkedWord(),
+                    u"https://example.com/plan.xlsx", number::kUnwritablePath},
+        RefusalCase{"FileChangedBySomeoneElseSinceOpen", "a.docx", LinkedWord(),
+                    u"D:\\Data\\plan.xlsx", number::kDocumentChanged, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quavelle::docserver::testing

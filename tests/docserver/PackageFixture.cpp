@@ -1,6 +1,5 @@
 #include "PackageFixture.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <zip.h>
@@ -23,14 +22,6 @@ TempFolder::TempFolder() {
 
 TempFolder::~TempFolder() {
   std::error_code ignored;
-  // Folders a test made read-only must be writable again to be emptied.
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-  for (auto it = fs::recursive_directory_iterator(path_, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
-  }
   fs::remove_all(path_, ignored);
 }
 
@@ -50,7 +41,10 @@ void WritePackage(const fs::path& file, const std::vector<Entry>& entries) {
   ASSERT_EQ(zip_close(za), 0) << zip_strerror(za);
 }
 
-std::vector<RawEntry> ReadRawEntries(const fs::path& file) {
+namespace {
+
+// Every entry with its data inflated, or raw with ZIP_FL_COMPRESSED.
+std::vector<RawEntry> ReadEntries(const fs::path& file, zip_flags_t flags) {
   std::vector<RawEntry> out;
   int error = 0;
   zip_t* za = zip_open(file.c_str(), ZIP_RDONLY, &error);
@@ -60,8 +54,8 @@ std::vector<RawEntry> ReadRawEntries(const fs::path& file) {
     zip_stat_t st;
     zip_stat_index(za, static_cast<zip_uint64_t>(i), 0, &st);
     RawEntry entry{st.name, static_cast<std::int32_t>(st.comp_method), {}};
-    zip_file_t* f = zip_fopen_index(za, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED);
-    EXPECT_NE(f, nullptr);
+    zip_file_t* f = zip_fopen_index(za, static_cast<zip_uint64_t>(i), flags);
+    EXPECT_NE(f, nullptr) << st.name;
     char buffer[4096];
     zip_int64_t got;
     while (f != nullptr && (got = zip_fread(f, buffer, sizeof buffer)) > 0) {
@@ -74,22 +68,18 @@ std::vector<RawEntry> ReadRawEntries(const fs::path& file) {
   return out;
 }
 
+}  // namespace
+
+std::vector<RawEntry> ReadRawEntries(const fs::path& file) {
+  return ReadEntries(file, ZIP_FL_COMPRESSED);
+}
+
 std::string ReadEntry(const fs::path& file, const std::string& name) {
-  std::string data;
-  int error = 0;
-  zip_t* za = zip_open(file.c_str(), ZIP_RDONLY, &error);
-  EXPECT_NE(za, nullptr) << "zip_open " << error;
-  if (za == nullptr) return data;
-  zip_file_t* f = zip_fopen(za, name.c_str(), 0);
-  EXPECT_NE(f, nullptr) << name;
-  char buffer[4096];
-  zip_int64_t got;
-  while (f != nullptr && (got = zip_fread(f, buffer, sizeof buffer)) > 0) {
-    data.append(buffer, static_cast<std::size_t>(got));
+  for (RawEntry& entry : ReadEntries(file, 0)) {
+    if (entry.name == name) return std::move(entry.compressed);
   }
-  if (f != nullptr) zip_fclose(f);
-  zip_discard(za);
-  return data;
+  ADD_FAILURE() << "no entry " << name;
+  return {};
 }
 
 std::string ReadBytes(const fs::path& file) {
