@@ -130,8 +130,11 @@ TEST(Rewrite, LaterChangesBuildOnEarlierOnesInOneAndSeveralParts) {
 // The access list lets user 65534 read: tag, permissions, id per entry.
 std::string ReadableByNobodyAcl() {
   std::string acl("\x02\0\0\0", 4);
-  for (auto [tag, perm, id] : {std::tuple{1u, 6u, ~0u}, {2u, 4u, 65534u}, {4u, 4u, ~0u},
-                               {0x10u, 4u, ~0u}, {0x20u, 0u, ~0u}}) {
+  for (auto [tag, perm, id] : {std::tuple{1u, 6u, ~0u},
+                               {2u, 4u, 65534u},
+                               {4u, 4u, ~0u},
+                               {0x10u, 4u, ~0u},
+                               {0x20u, 0u, ~0u}}) {
     for (int i = 0; i < 2; ++i) acl += static_cast<char>(tag >> (8 * i));
     for (int i = 0; i < 2; ++i) acl += static_cast<char>(perm >> (8 * i));
     for (int i = 0; i < 4; ++i) acl += static_cast<char>(id >> (8 * i));

@@ -71,12 +71,7 @@ struct Workbook {
   std::string content = SheetContent(kSheetBody);
 
   explicit Workbook(const std::string& body = kSheetBody) : content(SheetContent(body)) {
-    WritePackage(file, {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet", true},
-                        {"META-INF/manifest.xml",
-                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><manifest:manifest "
-                         "xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\"/>"},
-                        {"content.xml", content},
-                        {"styles.xml", SheetContent("")}});
+    WritePackage(file, OdtWith({{"content.xml", content}}));
   }
   std::string Content() const { return ReadEntry(file, "content.xml"); }
 };
