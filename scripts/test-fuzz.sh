@@ -31,9 +31,12 @@ for target in docserver linktarget; do
   cp fuzz/corpus/"$target"/* "$work/$target/"
   # Findings (crash-*, leak-*, timeout-*, oom-*) go to the work folder and are
   # printed; libFuzzer's exit status already says whether there were any.
+  # libFuzzer reports every new input; keep that in a log, shown on failure.
+  log="$work/$target.log"
   if ! (cd "$work" && "$fuzzer" \
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
-      -print_final_stats=1 "$work/$target"); then
+      -print_final_stats=1 "$work/$target") >"$log" 2>&1; then
+    tail -n 80 "$log"
     for finding in "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-*; do
       [ -e "$finding" ] || continue
       echo "-- $finding (base64):"
@@ -42,5 +45,6 @@ for target in docserver linktarget; do
     echo "fuzz: $target failed" >&2
     exit 1
   fi
+  grep -E '^(Done|stat::number_of_executed_units)' "$log" || true
 done
 echo "fuzz: no findings"
