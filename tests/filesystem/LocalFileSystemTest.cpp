@@ -1,11 +1,10 @@
 #include "services/filesystem/LocalFileSystem.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <filesystem>
-#include <string>
-#include <vector>
+#include <iostream>
 
 #include "TempTree.h"
 #include "services/ServiceError.h"
@@ -14,100 +13,85 @@
 namespace quavelle {
 namespace {
 
-using testing::RunUnprivileged;
 using testing::SortedPaths;
 using testing::TempTree;
 using Paths = std::vector<std::u16string>;
 
-// The error number a call fails with, or 0 when it succeeds.
-template <class Call>
-std::int32_t ErrorNumberOf(Call call) {
-  try {
-    call();
-  } catch (const ServiceError& e) {
-    return e.number();
-  }
-  return 0;
-}
-
-TEST(GetFolder, FailsWithPathNotFoundWhenThePathNamesNoFolder) {
+// Each path is opened and its files listed by the user nobody, for whom
+// "locked" cannot be read; a link whose target cannot be reached is reported.
+TEST(GetFolder, FailsWithTheServiceErrorForWhatThePathNames) {
   TempTree tree;
   tree.File("file.doc");
-  tree.Fifo("pipe");
-  tree.Symlink("nowhere", "dangling");
-  tree.Symlink("loop", "loop");
-  tree.Folder("d\xEF\xBF\xBD");  // what a replaced lone surrogate would turn into
-  auto fso = CreateLocalFileSystem();
-  std::u16string withNul = tree.Text();
-  withNul += std::u16string(1, u'\0') + u"missing";
-  for (const std::u16string& path :
-       {std::u16string(), tree.Text("missing"), tree.Text("missing/deeper"), tree.Text("file.doc"),
-        tree.Text("file.doc/"), tree.Text("file.doc/x"), tree.Text("pipe"), tree.Text("dangling"),
-        tree.Text("loop"), withNul, tree.Text() + u"/d\xD800"}) {
-    try {
-      fso->GetFolder(path);
-      ADD_FAILURE() << "no failure for '" << ToUtf8(path) << "'";
-    } catch (const ServiceError& e) {
-      EXPECT_EQ(e.number(), error_number::kPathNotFound) << ToUtf8(path);
-      EXPECT_EQ(e.description(), u"Path not found");
+  tree.Folder("locked");
+  tree.Folder("locked/inner");
+  tree.File("locked/a.doc");
+  tree.Symlink("locked/a.doc", "through.doc");
+  std::filesystem::permissions(tree.Native("locked"), std::filesystem::perms(0700));
+  const struct {
+    std::u16string path;
+    std::int32_t number;
+    std::u16string description;
+  } table[] = {{u"", 76, u"Path not found"},
+               {tree.Text("missing"), 76, u"Path not found"},
+               {tree.Text("file.doc"), 76, u"Path not found"},
+               {tree.Text("locked"), 70, u"Permission denied"},
+               {tree.Text("locked/inner"), 70, u"Permission denied"},
+               {tree.Text(), 70, u"Permission denied"}};
+  const int failures = testing::RunUnprivileged([&] {
+    int failures = 0;
+    auto fso = CreateLocalFileSystem();
+    for (const auto& row : table) {
+      try {
+        SortedPaths(*fso->GetFolder(row.path)->Files());
+        std::cerr << "no failure for '" << ToUtf8(row.path) << "'\n";
+        ++failures;
+      } catch (const ServiceError& e) {
+        if (e.number() == row.number && e.description() == row.description) continue;
+        std::cerr << ToUtf8(row.path) << ": " << e.number() << " " << ToUtf8(e.description());
+        ++failures;
+      }
     }
-  }
+    return failures;
+  });
+  EXPECT_EQ(failures, 0);
 }
 
 TEST(GetFolder, PathIsAbsoluteAsTypedWithoutTrailingSeparators) {
   TempTree tree;
   tree.Folder("sub");
   tree.Symlink("sub", "alias");
-  const std::string root = tree.Root();
-  struct Restore {
-    std::filesystem::path previous = std::filesystem::current_path();
-    ~Restore() { std::filesystem::current_path(previous); }
-  } restore;
-  struct Row {
-    std::string current, typed, path;
-  };
-  const std::vector<Row> table = {
-      {root, root, root},
-      {root, root + "/sub/", root + "/sub"},
-      {root, root + "/sub///", root + "/sub"},
-      {root, root + "/alias", root + "/alias"},  // links are not resolved
-      {root, "/", "/"},
-      {root, "//", "/"},
-      {root, "sub", root + "/sub"},
-      {root, "./sub/", root + "/./sub"},
-      {root, "sub/../alias", root + "/sub/../alias"},
-      {"/", "tmp", "/tmp"},
-  };
+  const std::string root = tree.Native();
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(root);
+  const std::pair<std::string, std::string> table[] = {{root + "/sub///", root + "/sub"},
+                                                       {root + "/alias", root + "/alias"},
+                                                       {"//", "/"},
+                                                       {"./sub/", root + "/./sub"}};
   auto fso = CreateLocalFileSystem();
-  for (const Row& row : table) {
-    std::filesystem::current_path(row.current);
-    EXPECT_EQ(ToUtf8(fso->GetFolder(FromUtf8(row.typed))->Path()), row.path) << row.typed;
+  for (const auto& [typed, path] : table) {
+    EXPECT_EQ(ToUtf8(fso->GetFolder(FromUtf8(typed))->Path()), path) << typed;
   }
+  std::filesystem::current_path(previous);
 }
 
 TEST(Folder, ListsRegularFilesAndFoldersAlsoThroughLinksButNothingElse) {
   TempTree tree;
   tree.File("a.doc");
   tree.File(".hidden");
-  tree.HardLink("a.doc", "hard.doc");
   tree.Symlink("a.doc", "soft.doc");
-  tree.Symlink("soft.doc", "soft2.doc");
-  tree.Fifo("pipe");
-  tree.Socket("sock");
+  ASSERT_EQ(::mkfifo(tree.Native("pipe").c_str(), 0644), 0);
+  ASSERT_EQ(::mknod(tree.Native("sock").c_str(), S_IFSOCK | 0644, 0), 0);
   tree.Symlink("/dev/null", "device");
   tree.Symlink("nowhere", "dangling");
   tree.Symlink("loop", "loop");
   tree.Folder("sub");
   tree.Symlink("sub", "subalias");
-  tree.Symlink(tree.Root(), "up");
   auto fso = CreateLocalFileSystem();
   auto folder = fso->GetFolder(tree.Text());
 
   EXPECT_EQ(SortedPaths(*folder->Files()),
-            (Paths{tree.Text(".hidden"), tree.Text("a.doc"), tree.Text("hard.doc"),
-                   tree.Text("soft.doc"), tree.Text("soft2.doc")}));
-  EXPECT_EQ(SortedPaths(*folder->subfolders()),
-            (Paths{tree.Text("sub"), tree.Text("subalias"), tree.Text("up")}));
+            (Paths{tree.Text(".hidden"), tree.Text("a.doc"), tree.Text("soft.doc")}));
+  EXPECT_EQ(SortedPaths(*folder->subfolders()), (Paths{tree.Text("sub"), tree.Text("subalias")}));
   // Children of the root carry one separator.
   const Paths top = SortedPaths(*fso->GetFolder(u"/")->subfolders());
   EXPECT_TRUE(std::binary_search(top.begin(), top.end(), u"/tmp"));
@@ -126,49 +110,20 @@ TEST(Folder, NamesThatAreNotUtf8RoundTripToTheSameEntries) {
   EXPECT_EQ(TextToNativePath(files[0]), tree.Native("d\x80/caf\xE9.doc"));
 }
 
-TEST(Folder, UnreadableFolderFailsWithPermissionDenied) {
-  TempTree tree;
-  tree.Folder("locked");
-  tree.Folder("locked/inner");
-  tree.File("locked/a.doc");
-  tree.Symlink("locked/a.doc", "through.doc");
-  std::filesystem::permissions(tree.Native("locked"), std::filesystem::perms(0700));
-
-  const int result = RunUnprivileged([&] {
-    auto fso = CreateLocalFileSystem();
-    auto locked = fso->GetFolder(tree.Text("locked"));  // it exists: its parent is open
-    const std::int32_t files = ErrorNumberOf([&] { locked->Files()->NewEnum(); });
-    const std::int32_t folders = ErrorNumberOf([&] { locked->subfolders()->NewEnum(); });
-    const std::int32_t inner = ErrorNumberOf([&] { fso->GetFolder(tree.Text("locked/inner")); });
-    // A link whose target cannot be reached is reported, not passed over.
-    const std::int32_t link =
-        ErrorNumberOf([&] { SortedPaths(*fso->GetFolder(tree.Text())->Files()); });
-    return files == error_number::kPermissionDenied && folders == files && inner == files &&
-                   link == files
-               ? 0
-               : 1;
-  });
-  EXPECT_EQ(result, 0);
-}
-
 TEST(GetDriveName, GivesTheDrivePartCopiedFromTheStartOfThePath) {
-  // Drive letters; network paths (server and share, either separator); a server
-  // alone or an empty server or share; device prefixes kept in front; no drive.
-  // clang-format off
   const std::pair<std::u16string, std::u16string> table[] = {
-      {uR"(C:\Data\plan.doc)", u"C:"}, {u"C:", u"C:"}, {u"C:plan.doc", u"C:"},
-      {u"z:/Data/plan.doc", u"z:"}, {uR"(1:\x)", u""}, {u"\u00C9:\\x", u""}, {uR"(:\x)", u""},
-      {u"C", u""}, {u"", u""},
-      {uR"(\\srv1\proj\a.doc)", uR"(\\srv1\proj)"}, {uR"(\\srv1\proj)", uR"(\\srv1\proj)"},
-      {u"//srv1/proj/a.doc", u"//srv1/proj"}, {uR"(\\srv1/proj\a.doc)", uR"(\\srv1/proj)"},
-      {uR"(/\srv1\proj)", uR"(/\srv1\proj)"},
-      {uR"(\\srv1)", u""}, {uR"(\\srv1\)", u""}, {uR"(\\srv1\\proj)", u""},
-      {uR"(\\\srv1\proj)", u""}, {uR"(\\)", u""},
-      {uR"(\\?\C:\x)", uR"(\\?\C:)"}, {uR"(\\.\C:\x)", uR"(\\.\C:)"},
-      {uR"(\\?\UNC\srv1\proj\x)", uR"(\\?\UNC\srv1\proj)"},
-      {uR"(\\?\unc\srv1\proj)", uR"(\\?\unc\srv1\proj)"}, {uR"(\\?\UNC\srv1)", uR"(\\?\UNC)"},
-      {u"/home/user/a.doc", u""}, {uR"(\Data\plan.doc)", u""}, {uR"(Data\plan.doc)", u""}};
-  // clang-format on
+      {uR"(C:\Data\plan.doc)", u"C:"},
+      {u"z:plan.doc", u"z:"},
+      {u"\u00C9:\\x", u""},
+      {uR"(\\srv1\proj\a.doc)", uR"(\\srv1\proj)"},
+      {uR"(/\srv1/proj\a.doc)", uR"(/\srv1/proj)"},
+      {uR"(\\srv1)", u""},
+      {uR"(\\srv1\\proj)", u""},
+      {uR"(\\\srv1\proj)", u""},
+      {uR"(\\?\C:\x)", uR"(\\?\C:)"},
+      {uR"(\\?\unc\srv1\proj\x)", uR"(\\?\unc\srv1\proj)"},
+      {uR"(\\?\UNC\srv1)", uR"(\\?\UNC)"},
+      {u"/home/a.doc", u""}};
   auto fso = CreateLocalFileSystem();
   for (const auto& [path, drive] : table) EXPECT_EQ(fso->GetDriveName(path), drive) << ToUtf8(path);
 }
@@ -176,9 +131,8 @@ TEST(GetDriveName, GivesTheDrivePartCopiedFromTheStartOfThePath) {
 TEST(DriveExists, OffersTheRootAsTheOneDrive) {
   auto fso = CreateLocalFileSystem();
   EXPECT_TRUE(fso->DriveExists(u"/"));
-  for (const std::u16string drive : {u"", u"C:", u"//", u"/tmp", uR"(\\srv1\proj)"}) {
-    EXPECT_FALSE(fso->DriveExists(drive)) << ToUtf8(drive);
-  }
+  EXPECT_FALSE(fso->DriveExists(u"C:"));
+  EXPECT_FALSE(fso->DriveExists(u"/tmp"));
 }
 
 }  // namespace
