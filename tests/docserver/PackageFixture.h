@@ -21,11 +21,11 @@ struct Entry {
   bool stored = false;  // written without compression
 };
 
-// One entry as it sits in a package: name, method and raw (compressed) bytes.
+// One entry as read back: name, method, and raw (compressed) or inflated bytes.
 struct RawEntry {
   std::string name;
   std::int32_t method = 0;
-  std::string compressed;
+  std::string bytes;
   bool operator==(const RawEntry&) const = default;
 };
 
@@ -43,37 +43,30 @@ class TempFolder {
 };
 
 void WritePackage(const fs::path& file, const std::vector<Entry>& entries);
-std::vector<RawEntry> ReadRawEntries(const fs::path& file);
-// The inflated data of one entry; fails the test when it is missing.
-std::string ReadEntry(const fs::path& file, const std::string& name);
-
+std::vector<RawEntry> ReadEntries(const fs::path& file, bool raw = true);
 std::string ReadBytes(const fs::path& file);
-void WriteBytes(const fs::path& file, const std::string& bytes);
-// Names in the folder, sorted.
-std::vector<std::string> FolderListing(const fs::path& folder);
+std::vector<std::string> FolderListing(const fs::path& folder);  // sorted
 
-// Office Open XML relationships part with the given <Relationship> elements.
+// An Office Open XML relationships part with the given <Relationship> elements.
 std::string Rels(const std::string& relationships);
-// An OpenDocument text content part with the given body.
+// An external hyperlink relationship.
+std::string Hyperlink(const std::string& id, const std::string& target);
+// An OpenDocument content part with the given body.
 std::string OdfContent(const std::string& body);
 // A minimal package: content types or mimetype and manifest, plus extra entries.
 std::vector<Entry> DocxWith(std::vector<Entry> extra);
 std::vector<Entry> OdtWith(std::vector<Entry> extra);
 // A word-processing package whose document links to C:\\Data\\plan.xlsx.
 std::vector<Entry> LinkedWord();
-// The bytes WritePackage gives for these entries.
-std::string PackageBytes(const std::vector<Entry>& entries);
 
 std::u16string U16(const std::string& utf8);
 // Every link's AbsolutePath, first to last.
 std::vector<std::u16string> LinkPaths(Document& document);
-std::vector<std::u16string> LinkPaths(DocumentServer& server, const fs::path& file);
+std::vector<std::u16string> LinkPaths(const fs::path& file);  // through a new server
 // The link at position index (0-based) of a fresh enumeration.
 std::unique_ptr<LinkedDocument> LinkAt(Document& document, std::size_t index);
 // The ServiceError number that call throws, or 0 when it does not throw.
 std::int32_t ErrorNumber(const std::function<void()>& call);
-// Open followed by LinkedDocuments: the number either one fails with, or 0.
-std::int32_t OpenAndListError(DocumentServer& server, const fs::path& file);
 // Opens the file and re-points its first link; the error number or 0.
 std::int32_t SetFirstLink(const fs::path& file, const std::u16string& path);
 
