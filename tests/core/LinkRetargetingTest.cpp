@@ -1,123 +1,182 @@
 #include "core/LinkRetargeting.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
-#include "ScriptedServices.h"
 #include "services/ServiceError.h"
+#include "services/Text.h"
 
 namespace quavelle {
 namespace {
 
-using testing::Row;
-using testing::ScriptedRun;
+using namespace ::testing;
 using Calls = std::vector<std::string>;
-
-constexpr char16_t kDoc[] = u"C:\\Tree\\report.doc";
+using Row = std::tuple<std::u16string, std::u16string, std::u16string>;
+using Paths = std::vector<std::u16string>;
 constexpr char16_t kFullName[] = u"C:\\Tree\\Report.doc";
 
-// Links on two shares holding the current text, one on a drive whose path (but
-// not drive name) holds it, one link twice, and one with no drive at all.
-void ScriptReport(ScriptedRun& run) {
-  run.documents[kDoc] = {kFullName,
-                         {u"\\\\srv1\\proj\\a.doc", u"C:\\srv\\b.doc", u"\\\\srv2\\docs\\c.doc",
-                          u"\\\\srv1\\proj\\a.doc", u"relative.doc"}};
-  run.drives = {{u"\\\\srv1\\proj\\a.doc", u"\\\\srv1\\proj"},
-                {u"C:\\srv\\b.doc", u"C:"},
-                {u"\\\\srv2\\docs\\c.doc", u"\\\\srv2\\docs"}};
+// Everything a run talks to. Calls are logged as "Member(argument)"; call failAt throws.
+struct Scripted : DocumentServer, FileSystemService, WalkGuard, ResultsList {
+  Calls calls;
+  std::size_t failAt = 0;
+  bool openGivesNothing = false, linkCollection = true;
+  std::map<std::u16string, Paths> links;                      // each document's links
+  std::map<std::u16string, std::u16string> drives;            // unlisted: no drive
+  std::map<std::u16string, std::pair<Paths, Paths>> folders;  // files, subfolders
+  std::set<std::u16string> seen;
+  std::vector<Row> rows;
+
+  void Record(const char* member, const std::u16string& argument = {}) {
+    calls.push_back(std::string(member) + "(" + ToUtf8(argument) + ")");
+    if (calls.size() == failAt) throw ServiceError(1234, u"Scripted failure");
+  }
+  std::unique_ptr<Document> Open(const std::u16string& path) override;
+  std::unique_ptr<Folder> GetFolder(const std::u16string& path) override;
+  std::u16string GetDriveName(const std::u16string& path) override {
+    Record("GetDriveName", path);
+    return drives[path];
+  }
+  bool DriveExists(const std::u16string&) override { return false; }
+  bool FirstVisit(const std::u16string& path) override { return seen.insert(path).second; }
+  void Clear() override { rows.clear(); }
+  void AppendRow(const std::u16string& oldPath, const std::u16string& newPath,
+                 const std::u16string& container) override {
+    rows.emplace_back(oldPath, newPath, container);
+  }
+};
+
+template <class T, class Made>
+struct Listed : Collection<T>, Enumerator<T> {
+  Scripted& run;
+  Paths paths;
+  std::size_t next = 0;
+  Listed(Scripted& r, Paths p) : run(r), paths(std::move(p)) {}
+  std::unique_ptr<Enumerator<T>> NewEnum() override { return std::make_unique<Listed>(*this); }
+  std::unique_ptr<T> Next() override {
+    return next < paths.size() ? std::make_unique<Made>(run, paths[next++]) : nullptr;
+  }
+};
+
+// Any object the services hand out, known by its path.
+struct Object : Document, LinkedDocument, File, Folder {
+  Scripted& run;
+  std::u16string path;
+  Object(Scripted& r, std::u16string p) : run(r), path(std::move(p)) {}
+
+  std::unique_ptr<Collection<LinkedDocument>> LinkedDocuments() override {
+    run.Record("LinkedDocuments");
+    if (!run.linkCollection) return nullptr;
+    return std::make_unique<Listed<LinkedDocument, Object>>(run, run.links[path]);
+  }
+  std::u16string FullName() override {
+    run.Record("FullName");
+    return kFullName;
+  }
+  std::u16string AbsolutePath() override {
+    run.Record("AbsolutePath");
+    return path;
+  }
+  void SetPath(std::u16string newPath) override { run.Record("SetPath", newPath); }
+  std::u16string Path() override { return path; }
+  std::unique_ptr<Collection<File>> Files() override {
+    return std::make_unique<Listed<File, Object>>(run, run.folders.at(path).first);
+  }
+  std::unique_ptr<Collection<Folder>> subfolders() override {
+    run.Record("subfolders");
+    return std::make_unique<Listed<Folder, Object>>(run, run.folders.at(path).second);
+  }
+};
+
+std::unique_ptr<Document> Scripted::Open(const std::u16string& path) {
+  Record("Open", path);
+  return openGivesNothing ? nullptr : std::make_unique<Object>(*this, path);
 }
 
-void ProcessReport(ScriptedRun& run, std::u16string oldDrive = u"SRV") {
-  RunContext ctx = run.Context(std::move(oldDrive), u"nas");
-  ProcessFile(ctx, kDoc);
+std::unique_ptr<Folder> Scripted::GetFolder(const std::u16string& path) {
+  Record("GetFolder", path);
+  return std::make_unique<Object>(*this, path);
+}
+
+// A matching share, a drive whose path alone holds the text, and no drive.
+void ProcessReport(Scripted& run, std::u16string oldDrive = u"SRV") {
+  run.links[u"C:\\Tree\\report.doc"] = {u"\\\\srv1\\proj\\a.doc", u"C:\\srv\\b.doc", u"rel.doc"};
+  run.drives = {{u"\\\\srv1\\proj\\a.doc", u"\\\\srv1\\proj"}, {u"C:\\srv\\b.doc", u"C:"}};
+  RunContext ctx{std::move(oldDrive), u"nas", run, run, run, run};
+  ProcessFile(ctx, u"C:\\Tree\\report.doc");
 }
 
 TEST(ProcessFile, RepointsAndListsEachMatchingLinkInTurn) {
-  ScriptedRun run;
-  ScriptReport(run);
+  Scripted run;
   ProcessReport(run);
   EXPECT_EQ(run.calls, (Calls{"Open(C:\\Tree\\report.doc)", "LinkedDocuments()",        //
                               "AbsolutePath()", "GetDriveName(\\\\srv1\\proj\\a.doc)",  //
                               "SetPath(\\\\nas1\\proj\\a.doc)", "FullName()",           //
                               "AbsolutePath()", "GetDriveName(C:\\srv\\b.doc)",         //
-                              "AbsolutePath()", "GetDriveName(\\\\srv2\\docs\\c.doc)",  //
-                              "SetPath(\\\\nas2\\docs\\c.doc)", "FullName()",           //
-                              "AbsolutePath()", "GetDriveName(\\\\srv1\\proj\\a.doc)",  //
-                              "SetPath(\\\\nas1\\proj\\a.doc)", "FullName()",           //
-                              "AbsolutePath()", "GetDriveName(relative.doc)"}));
+                              "AbsolutePath()", "GetDriveName(rel.doc)"}));
   EXPECT_EQ(run.rows,
-            (std::vector<Row>{{u"\\\\srv1\\proj\\a.doc", u"\\\\nas1\\proj\\a.doc", kFullName},
-                              {u"\\\\srv2\\docs\\c.doc", u"\\\\nas2\\docs\\c.doc", kFullName},
-                              {u"\\\\srv1\\proj\\a.doc", u"\\\\nas1\\proj\\a.doc", kFullName}}));
+            (std::vector<Row>{{u"\\\\srv1\\proj\\a.doc", u"\\\\nas1\\proj\\a.doc", kFullName}}));
 }
 
 TEST(ProcessFile, EmptyCurrentTextRepointsEveryLinkWithADriveToItsOwnPath) {
-  ScriptedRun run;
-  ScriptReport(run);
+  Scripted run;
   ProcessReport(run, u"");
-  EXPECT_EQ(run.Only({"SetPath"}),
-            (Calls{"SetPath(\\\\srv1\\proj\\a.doc)", "SetPath(C:\\srv\\b.doc)",
-                   "SetPath(\\\\srv2\\docs\\c.doc)", "SetPath(\\\\srv1\\proj\\a.doc)"}));
-  EXPECT_EQ(run.rows.size(), 4u);
-  EXPECT_EQ(run.rows[1], (Row{u"C:\\srv\\b.doc", u"C:\\srv\\b.doc", kFullName}));
+  EXPECT_THAT(run.calls, Contains("SetPath(C:\\srv\\b.doc)"));
+  EXPECT_EQ(run.rows,
+            (std::vector<Row>{{u"\\\\srv1\\proj\\a.doc", u"\\\\srv1\\proj\\a.doc", kFullName},
+                              {u"C:\\srv\\b.doc", u"C:\\srv\\b.doc", kFullName}}));
 }
 
 TEST(ProcessFile, NoLinkCollectionEndsTheFileWithoutARow) {
-  ScriptedRun run;
-  ScriptReport(run);
-  run.documents[kDoc].linkCollection = false;
+  Scripted run;
+  run.linkCollection = false;
   ProcessReport(run);
   EXPECT_EQ(run.calls, (Calls{"Open(C:\\Tree\\report.doc)", "LinkedDocuments()"}));
   EXPECT_TRUE(run.rows.empty());
 }
 
 TEST(ProcessFile, OpenGivingNoObjectFailsAsObjectNotSet) {
-  ScriptedRun run;
+  Scripted run;
   run.openGivesNothing = true;
-  try {
-    ProcessReport(run);
-    FAIL() << "no error reached the caller";
-  } catch (const ServiceError& e) {
-    EXPECT_EQ(e.number(), error_number::kObjectNotSet);
-    EXPECT_EQ(e.description(), u"Object variable or With block variable not set");
-  }
+  EXPECT_THAT(
+      [&] { ProcessReport(run); },
+      Throws<ServiceError>(AllOf(Property(&ServiceError::number, error_number::kObjectNotSet),
+                                 Property(&ServiceError::description,
+                                          u"Object variable or With block variable not set"))));
 }
 
-TEST(ProcessFile, AFailureAtAnyCallEndsTheFileThereKeepingEarlierRows) {
-  testing::ExpectEachFailureEndsTheRun(ScriptReport, [](ScriptedRun& run) { ProcessReport(run); });
+TEST(ProcessFile, AFailingCallReachesTheCallerAndEndsTheFileKeepingEarlierRows) {
+  Scripted run;
+  run.failAt = 8;  // GetDriveName of the second link, after the first was listed
+  EXPECT_THAT(
+      [&] { ProcessReport(run); },
+      Throws<ServiceError>(AllOf(Property(&ServiceError::number, 1234),
+                                 Property(&ServiceError::description, u"Scripted failure"))));
+  EXPECT_EQ(run.calls.size(), 8u);
+  EXPECT_EQ(run.rows.size(), 1u);
 }
 
-// T holds two files and two subfolders; T\s2 links back to T, and b.doc is reached twice.
-void ScriptTree(ScriptedRun& run) {
-  run.documents[u"T\\a.doc"] = {u"T\\a.doc", {u"C:\\x.doc"}};
-  run.drives[u"C:\\x.doc"] = u"C:";
+// s2 links back to the top, b.doc is reached twice, d.doc was met earlier in the run.
+TEST(ProcessFolder, HandlesFilesBeforeSubfoldersDepthFirstEachOnce) {
+  Scripted run;
   run.folders = {{u"c:\\T\\", {{u"T\\z.doc", u"T\\a.doc"}, {u"T\\s2", u"T\\s1"}}},
                  {u"T\\s2", {{u"T\\s2\\b.doc"}, {u"T\\s2\\deep", u"c:\\T\\"}}},
-                 {u"T\\s2\\deep", {{u"T\\s2\\deep\\c.doc", u"T\\s2\\b.doc"}, {}}},
+                 {u"T\\s2\\deep", {{u"T\\s2\\b.doc"}, {}}},
                  {u"T\\s1", {{u"T\\s1\\d.doc"}, {}}}};
-}
-
-void WalkTree(ScriptedRun& run) {
-  RunContext ctx = run.Context(u"C:", u"D:");
+  run.seen.insert(u"T\\s1\\d.doc");
+  RunContext ctx{u"C:", u"D:", run, run, run, run};
   ProcessFolder(ctx, u"c:\\T\\");
-}
-
-TEST(ProcessFolder, HandlesFilesBeforeSubfoldersDepthFirstEachOnce) {
-  ScriptedRun run;
-  ScriptTree(run);
-  run.seen.insert(u"T\\s1\\d.doc");  // already met earlier in the run
-  WalkTree(run);
-  EXPECT_EQ(
-      run.Only({"GetFolder", "subfolders", "Open"}),
-      (Calls{"GetFolder(c:\\T\\)", "Open(T\\z.doc)", "Open(T\\a.doc)", "subfolders()",
-             "GetFolder(T\\s2)", "Open(T\\s2\\b.doc)", "subfolders()", "GetFolder(T\\s2\\deep)",
-             "Open(T\\s2\\deep\\c.doc)", "subfolders()", "GetFolder(T\\s1)", "subfolders()"}));
-}
-
-TEST(ProcessFolder, AFailureAtAnyCallEndsTheWalkThere) {
-  testing::ExpectEachFailureEndsTheRun(ScriptTree, WalkTree);
+  EXPECT_EQ(run.calls,
+            (Calls{"GetFolder(c:\\T\\)", "Open(T\\z.doc)", "LinkedDocuments()", "Open(T\\a.doc)",
+                   "LinkedDocuments()", "subfolders()", "GetFolder(T\\s2)", "Open(T\\s2\\b.doc)",
+                   "LinkedDocuments()", "subfolders()", "GetFolder(T\\s2\\deep)", "subfolders()",
+                   "GetFolder(T\\s1)", "subfolders()"}));
 }
 
 }  // namespace
