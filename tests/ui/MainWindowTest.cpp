@@ -1,100 +1,107 @@
 #include <QApplication>
-#include <QHeaderView>
+#include <QDir>
+#include <QMouseEvent>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include "TestServices.h"
-#include "ui/Main.h"
+#include <functional>
 
-namespace quavelle::test {
+#include "ui/DriveFolders.h"
+#include "ui/Main.h"
+#include "ui/frmBrowseFolder.h"
+
+namespace quavelle {
 namespace {
 
 class MainWindowTest : public testing::Test {
  protected:
   void SetUp() override {
-    services = MakeTestServices();
-    window = std::make_unique<Main>(services.source);
-    window->reportFailure = [this](QWidget*, const ServiceError& failure) {
+    window.reportFailure = [this](QWidget*, const ServiceError& failure) {
       failures.push_back(failure.number());
     };
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
   }
-  void Show() {
-    window->show();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  QSize ListTwips() const { return window.ListView1.size() * 15; }
+  void Resize(QSize size) {
+    window.resize(size);
+    QApplication::processEvents();
   }
-  QSize ListTwips() const { return window->ListView1.size() * 15; }
+  // Presses Browse and lets act play the user while the picker is shown.
+  // Returns whether the picker was shown.
+  bool Browse(const std::function<void(frmBrowseFolder&)>& act) {
+    bool shown = false;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+      auto* picker = dynamic_cast<frmBrowseFolder*>(QApplication::activeModalWidget());
+      shown = picker != nullptr;
+      if (!picker) return;
+      act(*picker);
+      if (picker->isVisible()) picker->hide();  // a broken act must not hang the test
+    });
+    user.setSingleShot(true);
+    user.start(0);
+    window.cmdBrowse.click();
+    return shown;
+  }
 
-  TestServices services;
-  std::unique_ptr<Main> window;
+  Main window;
   std::vector<std::int32_t> failures;
 };
 
-TEST_F(MainWindowTest, LoadCreatesBothServicesAndListsThreeHeadersWithoutRows) {
-  std::vector<std::u16string> asked;
-  ServiceSource source = MakeTestServices().source;
-  source.createDocumentServer = [&, inner = source.createDocumentServer](const std::u16string& id) {
-    asked.push_back(id);
-    return inner(id);
-  };
-  source.createFileSystem = [&, inner = source.createFileSystem](const std::u16string& id) {
-    asked.push_back(id);
-    return inner(id);
-  };
-  Main loaded(source);
-  EXPECT_EQ(asked,
-            (std::vector<std::u16string>{u"Morvane.Application", u"Scripting.FileSystemObject"}));
-  const QAbstractItemModel& rows = *loaded.ListView1.model();
+QTreeWidgetItem* EntryFor(DirListBox& list, const QString& path) {
+  for (QTreeWidgetItemIterator it(&list); *it; ++it) {
+    if (DirListBox::EntryPath(**it) == QDir::toNativeSeparators(path)) return *it;
+  }
+  return nullptr;
+}
+
+// As the platform delivers it: press, release, double-click press, release.
+void DoubleClick(DirListBox& list, const QString& path) {
+  QTreeWidgetItem* entry = EntryFor(list, path);
+  ASSERT_NE(entry, nullptr) << path.toStdString();
+  const QPoint at = list.visualItemRect(entry).center();
+  QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+  QMouseEvent twice(QEvent::MouseButtonDblClick, at, list.viewport()->mapToGlobal(at),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(list.viewport(), &twice);
+  QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, at);
+}
+
+TEST_F(MainWindowTest, LoadListsTheThreeHeadersAndNoRows) {
+  const QAbstractItemModel& rows = *window.ListView1.model();
   QStringList headers;
   for (int c = 0; c < rows.columnCount(); ++c)
     headers << rows.headerData(c, Qt::Horizontal).toString();
   EXPECT_EQ(headers, (QStringList{"Replaced", "with", "In container"}));
   EXPECT_EQ(rows.rowCount(), 0);
-  EXPECT_TRUE(loaded.strSearchDrive.empty() && loaded.strSearchFolder.empty());
 }
 
 TEST_F(MainWindowTest, ListFillsTheClientAreaWhenShownAndFollowsItsGrowth) {
-  Show();
-  EXPECT_EQ(window->size(), QSize(714, 363));
   EXPECT_EQ(ListTwips(), QSize(10590, 3405));
-
-  std::vector<QRect> above;
-  for (QWidget* w :
-       {static_cast<QWidget*>(&window->fraSearch), static_cast<QWidget*>(&window->fraDrvSrv),
-        static_cast<QWidget*>(&window->DoIt), static_cast<QWidget*>(&window->cmdCancel)}) {
-    above.push_back(w->geometry());
-  }
-  const QPoint corner = window->ListView1.pos();
-  window->resize(714 + 100, 363 + 40);
-  QApplication::processEvents();
+  const QPoint corner = window.ListView1.pos();
+  Resize(window.size() + QSize(100, 40));
   EXPECT_EQ(ListTwips(), QSize(10590 + 1500, 3405 + 600));
-  EXPECT_EQ(window->ListView1.pos(), corner);
-  EXPECT_EQ(window->fraSearch.geometry(), above[0]);
-  EXPECT_EQ(window->fraDrvSrv.geometry(), above[1]);
-  EXPECT_EQ(window->DoIt.geometry(), above[2]);
-  EXPECT_EQ(window->cmdCancel.geometry(), above[3]);
+  EXPECT_EQ(window.ListView1.pos(), corner);
 }
 
 TEST_F(MainWindowTest, WindowSmallerThanTheListCornerHidesTheListUntilThereIsRoomAgain) {
-  Show();
-  for (const QSize tiny : {QSize(5, 300), QSize(700, 120), QSize(8, 136)}) {
-    window->resize(tiny);
-    QApplication::processEvents();
-    EXPECT_FALSE(window->ListView1.isVisible()) << tiny.width() << "x" << tiny.height();
-    EXPECT_TRUE(window->isVisible());
+  const QSize design = window.size();
+  for (const QSize tiny : {QSize(5, 300), QSize(700, 120)}) {
+    Resize(tiny);
+    EXPECT_FALSE(window.ListView1.isVisible()) << tiny.width() << "x" << tiny.height();
+    EXPECT_TRUE(window.isVisible());
   }
-  window->DoIt.click();  // still usable: the run fails on the empty folder and says so
-  EXPECT_EQ(failures.size(), 1u);
-  window->resize(714, 363);
-  QApplication::processEvents();
-  EXPECT_TRUE(window->ListView1.isVisible());
+  Resize(design);
+  EXPECT_TRUE(window.ListView1.isVisible());
   EXPECT_EQ(ListTwips(), QSize(10590, 3405));
 }
 
 TEST_F(MainWindowTest, ProcessHasTheFocusAndTabVisitsTheControlsInOrder) {
-  Show();
   QStringList visited{QApplication::focusWidget()->objectName()};
   for (int i = 0; i < 7; ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -105,43 +112,69 @@ TEST_F(MainWindowTest, ProcessHasTheFocusAndTabVisitsTheControlsInOrder) {
 }
 
 TEST_F(MainWindowTest, EnterInATextBoxStartsNoRun) {
-  Show();
-  for (QLineEdit* box : {&window->SearchFolder, &window->OldDrive, &window->NewDrive}) {
+  // A run over the folder "x" would fail and be reported.
+  for (QLineEdit* box : {&window.SearchFolder, &window.OldDrive, &window.NewDrive}) {
     box->setFocus();
     QTest::keyClicks(box, "x");
     QTest::keyClick(box, Qt::Key_Return);
     QTest::keyClick(box, Qt::Key_Enter);
   }
-  EXPECT_TRUE(services.fileSystem->folders.empty());
   EXPECT_TRUE(failures.empty());
 }
 
-TEST_F(MainWindowTest, ListKeepsAppendOrderAndIgnoresHeaderClicksAndEditKeys) {
-  Show();
-  ResultsListView& list = window->ListView1;
-  for (const char16_t* path : {u"C:\\b", u"C:\\a", u"C:\\b"}) list.AppendRow(path, u"D:", u"doc");
-  QTest::mouseClick(list.header()->viewport(), Qt::LeftButton, {},
-                    QPoint(list.header()->sectionPosition(0) + 5, 5));
-  list.setCurrentIndex(list.model()->index(1, 0));
-  QTest::keyClick(&list, Qt::Key_F2);
-  QTest::mouseDClick(list.viewport(), Qt::LeftButton, {},
-                     list.visualRect(list.model()->index(1, 0)).center());
-  EXPECT_TRUE(list.viewport()->findChildren<QLineEdit*>().isEmpty());  // no editor opened
-  QStringList column;
-  for (int r = 0; r < list.model()->rowCount(); ++r)
-    column << list.model()->index(r, 0).data().toString();
-  EXPECT_EQ(column, (QStringList{"C:\\b", "C:\\a", "C:\\b"}));
-}
+TEST_F(MainWindowTest, BrowseTakesTheOpenedFolderOnOkOnlyAndForgetsARemovedOneAfterSayingSo) {
+  QTemporaryDir tree;
+  ASSERT_TRUE(QDir(tree.path()).mkpath("b/inner"));
+  const QString b = QDir::toNativeSeparators(tree.path() + "/b");
+  const QString current = QDir::toNativeSeparators(QDir::currentPath());
+  QString opened;
+  ASSERT_TRUE(Browse([&](frmBrowseFolder& picker) {
+    opened = picker.Dir1.Path();
+    picker.Dir1.setPath(tree.path());
+    DoubleClick(picker.Dir1, b);
+    QTest::mouseClick(picker.Dir1.viewport(), Qt::LeftButton, {},
+                      picker.Dir1.visualItemRect(EntryFor(picker.Dir1, b + "/inner")).center());
+    picker.cmdOK.click();
+  }));
+  EXPECT_EQ(opened, current);
+  EXPECT_EQ(window.SearchFolder.text(), b);  // opened, not merely highlighted
+  EXPECT_EQ(window.strSearchFolder, b.toStdU16String());
+  EXPECT_EQ(window.strSearchDrive, CurrentDrive().left(2).toStdU16String());
 
-TEST_F(MainWindowTest, CancelClosesTheWindowAndEndsTheProgram) {
-  Show();
-  QTimer::singleShot(0, &window->cmdCancel, &QPushButton::click);
-  QTimer stuck;  // fails the test instead of hanging it
-  QObject::connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-  stuck.start(5000);
-  EXPECT_EQ(QApplication::exec(), 0);
-  EXPECT_FALSE(window->isVisible());
+  // Cancel, or closing by the frame, changes nothing; Esc and Enter do not leave.
+  window.SearchFolder.setText("typed");  // by hand: not remembered
+  const std::function<void(frmBrowseFolder&)> leaveWithout[] = {
+      [](frmBrowseFolder& picker) { picker.cmdCancel.click(); },
+      [](frmBrowseFolder& picker) { picker.close(); },
+  };
+  for (const auto& leave : leaveWithout) {
+    opened.clear();
+    ASSERT_TRUE(Browse([&](frmBrowseFolder& picker) {
+      opened = picker.Dir1.Path();
+      DoubleClick(picker.Dir1, tree.path());
+      QTest::keyClick(&picker, Qt::Key_Escape);
+      QTest::keyClick(&picker.Dir1, Qt::Key_Return);
+      EXPECT_TRUE(picker.isVisible());
+      leave(picker);
+    }));
+    EXPECT_EQ(opened, b);
+    EXPECT_EQ(window.SearchFolder.text(), "typed");
+    EXPECT_EQ(window.strSearchFolder, b.toStdU16String());
+  }
+
+  ASSERT_TRUE(QDir(b).removeRecursively());
+  EXPECT_FALSE(Browse([](frmBrowseFolder& picker) { picker.cmdOK.click(); }));
+  EXPECT_EQ(failures, std::vector<std::int32_t>{76});
+  EXPECT_EQ(window.SearchFolder.text(), "typed");
+  EXPECT_TRUE(window.strSearchDrive.empty() && window.strSearchFolder.empty());
+  opened.clear();
+  EXPECT_TRUE(Browse([&](frmBrowseFolder& picker) {
+    opened = picker.Dir1.Path();
+    picker.cmdCancel.click();
+  }));
+  EXPECT_EQ(opened, current);
+  EXPECT_EQ(failures.size(), 1u);
 }
 
 }  // namespace
-}  // namespace quavelle::test
+}  // namespace quavelle

@@ -1,16 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
-#include "TestServices.h"
 #include "ui/Program.h"
 
-namespace quavelle::test {
+namespace quavelle {
 namespace {
 
 TEST(ProgramTest, ServiceThatCannotBeCreatedIsReportedAndEndsTheProgramWithFailure) {
-  ServiceSource source = MakeTestServices().source;
+  ServiceSource source = FactoryServices();
   source.createDocumentServer = [](const std::u16string& id) -> std::unique_ptr<DocumentServer> {
     throw ServiceError(429, u"Cannot create object '" + id + u"'");
   };
@@ -22,23 +20,8 @@ TEST(ProgramTest, ServiceThatCannotBeCreatedIsReportedAndEndsTheProgramWithFailu
   EXPECT_EQ(reported, std::vector<std::u16string>{u"Cannot create object 'Morvane.Application'"});
 }
 
-struct DisplayCase {
-  std::set<std::string> set;
-  bool available;
-};
-
-class DisplayAvailableTest : public testing::TestWithParam<DisplayCase> {};
-
-TEST_P(DisplayAvailableTest, NeedsADisplayOrANamedPlatform) {
-  const auto& [set, available] = GetParam();
-  EXPECT_EQ(DisplayAvailable([&](const char* name) { return set.contains(name); }), available);
-}
-
-INSTANTIATE_TEST_SUITE_P(Environments, DisplayAvailableTest,
-                         testing::Values(DisplayCase{{}, false}, DisplayCase{{"HOME"}, false},
-                                         DisplayCase{{"DISPLAY"}, true},
-                                         DisplayCase{{"WAYLAND_DISPLAY"}, true},
-                                         DisplayCase{{"QT_QPA_PLATFORM"}, true}));
+// Without any display the program ends with a message: quavelle_without_display.
+TEST(ProgramTest, PlatformTheTestsRunOnCountsAsADisplay) { EXPECT_TRUE(DisplayAvailable()); }
 
 }  // namespace
-}  // namespace quavelle::test
+}  // namespace quavelle
