@@ -3,9 +3,9 @@
 #include <functional>
 #include <string>
 
+#include "services/UniqueFd.h"
 #include "services/docserver/PackageFile.h"
 #include "services/docserver/ServerOptions.h"
-#include "services/docserver/UniqueFd.h"
 
 namespace quavelle::docserver {
 

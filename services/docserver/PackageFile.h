@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "services/docserver/UniqueFd.h"
+#include "services/UniqueFd.h"
 
 namespace quavelle::docserver {
 

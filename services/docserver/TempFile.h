@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "services/docserver/UniqueFd.h"
+#include "services/UniqueFd.h"
 
 namespace quavelle::docserver {
 

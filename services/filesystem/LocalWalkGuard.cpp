@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "services/UniqueFd.h"
 #include "services/filesystem/IdentitySet.h"
 #include "services/filesystem/ListedEntry.h"
 #include "services/filesystem/ListingInodes.h"
@@ -24,26 +25,15 @@ constexpr int kFolderHandleFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr int kFolderHandleFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
+// The folder whose entries are looked up, held open between lookups.
 class FolderHandle {
  public:
-  FolderHandle() = default;
-  FolderHandle(const FolderHandle&) = delete;
-  FolderHandle& operator=(const FolderHandle&) = delete;
-  ~FolderHandle() { Close(); }
-
-  void Open(const std::string& path) {
-    Close();
-    fd_ = ::open(path.c_str(), kFolderHandleFlags);
-  }
-  bool IsOpen() const { return fd_ >= 0; }
-  int get() const { return fd_; }
+  void Open(const std::string& path) { fd_ = UniqueFd(::open(path.c_str(), kFolderHandleFlags)); }
+  bool IsOpen() const { return static_cast<bool>(fd_); }
+  int get() const { return fd_.get(); }
 
  private:
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 struct Identity {

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 
+#include "services/UniqueFd.h"
 #include "services/filesystem/ListingInodes.h"
 
 namespace quavelle {
@@ -61,15 +62,14 @@ std::optional<Mount> ParseLine(std::string_view line) {
 }
 
 std::optional<std::string> ReadWhole(const char* path) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  const UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::nullopt;
   std::string text;
   char buffer[4096];
   ssize_t n = 0;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+  while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
     if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(fd);
   if (n < 0) return std::nullopt;
   return text;
 }

@@ -1,8 +1,8 @@
-#include "services/docserver/UniqueFd.h"
+#include "services/UniqueFd.h"
 
 #include <unistd.h>
 
-namespace quavelle::docserver {
+namespace quavelle {
 
 void UniqueFd::Reset() noexcept {
   // Not retried on EINTR: the descriptor is gone either way on Linux.
@@ -10,4 +10,4 @@ void UniqueFd::Reset() noexcept {
   fd_ = -1;
 }
 
-}  // namespace quavelle::docserver
+}  // namespace quavelle

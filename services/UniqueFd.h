@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace quavelle::docserver {
+namespace quavelle {
 
 // Owns a POSIX file descriptor; closes it once.
 class UniqueFd {
@@ -29,4 +29,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace quavelle::docserver
+}  // namespace quavelle
