@@ -14,17 +14,6 @@
 
 namespace quavelle::docserver::testing {
 
-TempFolder::TempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "quavelle-docserver-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
 void WritePackage(const fs::path& file, const std::vector<Entry>& entries) {
   int error = 0;
   zip_t* za = zip_open(file.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TempFolder.h"
 #include "services/DocumentServer.h"
 
 // Test helpers: real zip packages built from a few XML strings, a temporary
@@ -29,18 +30,7 @@ struct RawEntry {
   bool operator==(const RawEntry&) const = default;
 };
 
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
+using quavelle::testing::TempFolder;
 
 void WritePackage(const fs::path& file, const std::vector<Entry>& entries);
 std::vector<RawEntry> ReadEntries(const fs::path& file, bool raw = true);

@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -13,14 +12,9 @@
 
 namespace quavelle::testing {
 namespace fs = std::filesystem;
-TempTree::TempTree() {
-  std::string pattern = "/tmp/quavelle-fs-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-  root_ = pattern;
-  fs::permissions(root_, fs::perms(0755));
+TempTree::TempTree() : root_(folder_.path().string()) {
+  fs::permissions(root_, fs::perms(0755));  // open to the unprivileged child
 }
-
-TempTree::~TempTree() { fs::remove_all(root_); }
 
 std::string TempTree::Native(std::string_view relative) const {
   return relative.empty() ? root_ : root_ + '/' + std::string(relative);

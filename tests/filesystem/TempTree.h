@@ -6,17 +6,17 @@
 #include <string_view>
 #include <vector>
 
+#include "TempFolder.h"
 #include "services/Collection.h"
 
 namespace quavelle::testing {
 
-// A fresh folder under /tmp, open to others and removed with everything in it.
+// A fresh temporary folder, open to others and removed with everything in it.
 // Entries are named relative to it, as native bytes.
 class TempTree {
  public:
   TempTree();
   TempTree(const TempTree&) = delete;
-  ~TempTree();
 
   std::string Native(std::string_view relative = {}) const;
   std::u16string Text(std::string_view relative = {}) const;  // through the name conversion
@@ -26,6 +26,7 @@ class TempTree {
   void HardLink(std::string_view existing, std::string_view relative) const;
 
  private:
+  TempFolder folder_;
   std::string root_;
 };
 

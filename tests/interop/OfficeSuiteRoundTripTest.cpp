@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
 #include "core/LinkRetargeting.h"
 #include "core/ResultsList.h"
 #include "core/RunContext.h"
@@ -27,25 +28,6 @@ namespace quavelle {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "quavelle-interop-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -150,7 +132,7 @@ TEST(OfficeSuiteRoundTrip, SuiteReadsTheTargetsTheFolderWalkRepointed) {
   if (std::system("command -v soffice >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "soffice (LibreOffice) is not installed: no round trip possible";
 
-  TempDir work;
+  testing::TempFolder work;
   const fs::path src = work.path() / "src", moved = work.path() / "moved",
                  verify = work.path() / "verify";
   for (const fs::path& dir :
