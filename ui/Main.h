@@ -45,9 +45,6 @@ class Main : public QWidget {
   // Where the failure of a command is shown; a message box unless replaced.
   FailureReporter reportFailure = ShowFailure;
 
-  // True while a run is going.
-  bool Running() const { return running_; }
-
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;

@@ -302,13 +302,6 @@ std::string ZipArchive::EntryName(std::uint64_t index) const {
   return name;
 }
 
-std::optional<std::uint64_t> ZipArchive::Find(std::string_view name) const {
-  std::string key(name);
-  zip_int64_t index = zip_name_locate(impl_->archive.get(), key.c_str(), ZIP_FL_ENC_RAW);
-  if (index < 0) return std::nullopt;
-  return static_cast<std::uint64_t>(index);
-}
-
 std::string ZipArchive::ReadEntry(std::uint64_t index, std::uint64_t limit) const {
   zip_t* za = impl_->archive.get();
   const std::u16string& path = impl_->path;

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,7 +24,6 @@ class ZipArchive {
   std::uint64_t EntryCount() const;
   // The name as stored, in bytes.
   std::string EntryName(std::uint64_t index) const;
-  std::optional<std::uint64_t> Find(std::string_view name) const;
   // The inflated data, refused (1006) once it passes limit bytes, whatever the
   // directory declares.
   std::string ReadEntry(std::uint64_t index, std::uint64_t limit) const;

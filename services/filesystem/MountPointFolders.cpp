@@ -79,8 +79,8 @@ std::string ParentFolderOf(const std::string& path) {
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-}  // namespace
-
+// The mount points, unescaped, of the mounts whose parent mount is of a listed
+// type, from the text of /proc/self/mountinfo.
 std::vector<std::string> MountPointsOnListedTypes(std::string_view mountTable) {
   std::vector<Mount> mounts;
   std::map<std::string_view, std::string_view> typeOf;
@@ -103,6 +103,8 @@ std::vector<std::string> MountPointsOnListedTypes(std::string_view mountTable) {
   }
   return points;
 }
+
+}  // namespace
 
 MountPointFolders MountPointFolders::Read() {
   MountPointFolders result;

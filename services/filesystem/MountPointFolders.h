@@ -8,14 +8,10 @@
 
 namespace quavelle {
 
-// The mount points, unescaped, of the mounts whose parent mount is of a type on
-// which ListingInodeIsFileInode holds, from the text of /proc/self/mountinfo.
-// A file mounted over a folder's entry is listed with the inode it hides, so
-// listings of the folders holding these cannot be taken at their word.
-std::vector<std::string> MountPointsOnListedTypes(std::string_view mountTable);
-
-// The folders, by device and inode, that held one of those mount points when
-// the mount table was read.
+// The folders, by device and inode, that held a mount point (of a mount whose
+// parent mount is of a type on which ListingInodeIsFileInode holds) when the
+// mount table was read: a file mounted over a folder's entry is listed with the
+// inode it hides, so listings of these folders cannot be taken at their word.
 class MountPointFolders {
  public:
   // Reads this process's mount table and looks up the folder of each mount point.
