@@ -9,6 +9,7 @@
 #include "services/automation/AutomationServices.h"
 #else
 #include "services/docserver/BuiltinDocumentServer.h"
+#include "services/docserver/LocalTimeZone.h"
 #include "services/filesystem/LocalFileSystem.h"
 #include "services/filesystem/LocalWalkGuard.h"
 #endif
@@ -18,7 +19,8 @@ namespace {
 
 // Programmatic identifiers compare without regard to case, as the registry does.
 bool SameProgId(std::u16string_view a, std::u16string_view b) {
-  return std::ranges::equal(a, b, [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
+  return std::ranges::equal(a, b,
+                            [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
 }
 
 }  // namespace
@@ -46,6 +48,12 @@ std::unique_ptr<Contract> CreateObjectAs(const std::u16string& progId) {
 template std::unique_ptr<DocumentServer> CreateObjectAs<DocumentServer>(const std::u16string&);
 template std::unique_ptr<FileSystemService> CreateObjectAs<FileSystemService>(
     const std::u16string&);
+
+void PrepareProcessForServices() {
+#ifndef _WIN32
+  docserver::PinLocalTimeZone();
+#endif
+}
 
 std::unique_ptr<WalkGuard> CreateWalkGuard() {
 #ifdef _WIN32

@@ -25,6 +25,9 @@ ServiceObject CreateObject(const std::u16string& progId);
 template <class Contract>
 std::unique_ptr<Contract> CreateObjectAs(const std::u16string& progId);
 
+// Prepares the process for the services; call once at start, before threads.
+void PrepareProcessForServices();
+
 // A fresh record of visited folders and files for one run.
 std::unique_ptr<WalkGuard> CreateWalkGuard();
 

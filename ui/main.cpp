@@ -2,10 +2,12 @@
 
 #include <cstdio>
 
+#include "services/ServiceFactory.h"
 #include "ui/FailureReport.h"
 #include "ui/Program.h"
 
 int main(int argc, char* argv[]) {
+  quavelle::PrepareProcessForServices();
   if (!quavelle::DisplayAvailable()) {
     std::fputs(
         "quavelle: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"

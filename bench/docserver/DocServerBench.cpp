@@ -29,6 +29,7 @@
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/docserver/BuiltinDocumentServer.h"
+#include "services/docserver/LocalTimeZone.h"
 #include "services/filesystem/LocalFileSystem.h"
 #include "services/filesystem/LocalWalkGuard.h"
 
@@ -227,6 +228,13 @@ int Main(const std::vector<std::string>& args) {
     SetFirstLink(*server, args[1], FromUtf8(args[2]));
     return 0;
   }
+  // For a profiler: lists the links of every package named on the command line, rounds times.
+  if (args.size() >= 3 && args[0] == "--list-only") {
+    auto server = CreateBuiltinDocumentServer();
+    const std::vector<fs::path> files(args.begin() + 2, args.end());
+    for (int round = std::stoi(args[1]); round > 0; --round) ListAll(*server, files);
+    return 0;
+  }
   if (args.size() == 2 && args[0] == "--open-only") {
     auto server = CreateBuiltinDocumentServer();
     return FirstLink(*server, args[1]).empty() ? 1 : 0;
@@ -347,6 +355,7 @@ int Main(const std::vector<std::string>& args) {
 }  // namespace quavelle::bench
 
 int main(int argc, char** argv) {
+  quavelle::docserver::PinLocalTimeZone();  // as the program does at start
   try {
     return quavelle::bench::Main(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const quavelle::ServiceError& error) {
