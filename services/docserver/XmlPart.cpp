@@ -14,7 +14,13 @@ namespace {
 
 // Keeps the declaration, comments, processing instructions and whitespace-only
 // text; parses a DOCTYPE only to refuse it.
-constexpr unsigned kParseFlags = pugi::parse_full | pugi::parse_ws_pcdata;
+constexpr unsigned kRewriteFlags = pugi::parse_full | pugi::parse_ws_pcdata;
+// Reading needs the elements and their attribute values, read exactly as
+// above; text goes into its element instead of a node of its own, and the
+// rest is checked but not kept.
+constexpr unsigned kReadFlags = pugi::parse_doctype | pugi::parse_escapes |
+                                pugi::parse_wconv_attribute | pugi::parse_eol |
+                                pugi::parse_embed_pcdata;
 
 constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
 
@@ -22,12 +28,13 @@ std::u16string Where(std::u16string_view documentPath, std::string_view partName
   return u"'" + std::u16string(documentPath) + u"': part '" + FromUtf8(partName) + u"'";
 }
 
-// In place, pugixml decodes into text itself, which must then outlive doc.
+// Reading parses in place: pugixml decodes into text itself, which must then
+// outlive doc. Rewriting keeps the text as read and parses a copy.
 void Parse(pugi::xml_document& doc, std::string& text, bool inPlace, pugi::xml_encoding& encoding,
            std::u16string_view documentPath, std::string_view partName) {
   pugi::xml_parse_result result =
-      inPlace ? doc.load_buffer_inplace(text.data(), text.size(), kParseFlags, pugi::encoding_auto)
-              : doc.load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_auto);
+      inPlace ? doc.load_buffer_inplace(text.data(), text.size(), kReadFlags, pugi::encoding_auto)
+              : doc.load_buffer(text.data(), text.size(), kRewriteFlags, pugi::encoding_auto);
   if (!result) {
     throw ServiceError(error_number::kMalformedPart,
                        u"Cannot read " + Where(documentPath, partName) +
@@ -64,17 +71,18 @@ class ElementWalker : public pugi::xml_tree_walker {
     if (node.type() != pugi::node_element) return true;
     const std::size_t d = static_cast<std::size_t>(depth());
     while (!bindings_.empty() && bindings_.back().depth >= d) bindings_.pop_back();
-    for (pugi::xml_attribute a : node.attributes()) {
-      std::string_view name = a.name();
-      if (name == "xmlns") bindings_.push_back({d, "", a.value()});
-      if (name.starts_with("xmlns:")) bindings_.push_back({d, name.substr(6), a.value()});
-    }
     attributes_.clear();
-    for (pugi::xml_attribute a : node.attributes()) {
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
       std::string_view name = a.name();
-      std::string_view prefix = Prefix(name);
-      attributes_.push_back(
-          {name, Local(name), prefix.empty() ? std::string_view() : Resolve(prefix), a.value()});
+      std::string_view value = a.value();
+      if (name == "xmlns") bindings_.push_back({d, "", value});
+      if (name.starts_with("xmlns:")) bindings_.push_back({d, name.substr(6), value});
+      attributes_.push_back({name, Local(name), {}, value});
+    }
+    // Once the element's own declarations are known.
+    for (XmlAttribute& attribute : attributes_) {
+      std::string_view prefix = Prefix(attribute.qualifiedName);
+      if (!prefix.empty()) attribute.namespaceUri = Resolve(prefix);
     }
     XmlElement element;
     element.ordinal = ordinal_++;

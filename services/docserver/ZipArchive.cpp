@@ -1,5 +1,7 @@
 #include "services/docserver/ZipArchive.h"
 
+#include <fcntl.h>
+#include <libdeflate.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -7,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "services/Text.h"
@@ -31,11 +34,22 @@ struct FdSource {
   std::vector<char> readAhead;  // bytes from readAheadAt on
   std::uint64_t readAheadAt = 0;
   std::size_t readAheadLength = 0;
-  std::vector<char> pending;  // written by libzip, not yet by us
+  std::vector<char> pending;   // written by libzip, not yet by us
+  std::uint64_t unqueued = 0;  // bytes written since the last write-back started
 };
 
 constexpr std::size_t kListingReadAhead = 64 << 10;
+// A package up to this size is read whole in one call when opened, and its
+// directory and link parts come from memory. libzip reads the last 64 KiB for
+// the directory anyway; past twice that, reading it all costs more than the
+// directory and the few small parts a listing needs.
+constexpr std::size_t kWholeFileRead = 2 * kListingReadAhead;
 constexpr std::size_t kCopyBuffer = 1 << 20;
+// The new package goes to disk in steps of this size while it is still being
+// written, so that the final flush waits for the last step only.
+constexpr std::uint64_t kWriteBehind = 8 << 20;
+// Compressed parts up to this size are inflated in one call.
+constexpr std::uint64_t kOneCallInflate = 64 << 20;
 
 zip_int64_t Fail(FdSource& s, int zipError, int systemError) {
   zip_error_set(&s.error, zipError, systemError);
@@ -86,6 +100,19 @@ zip_int64_t BufferedRead(FdSource& s, char* out, std::size_t want) {
   return static_cast<zip_int64_t>(got);
 }
 
+// Starts, without waiting, the write-out of whatever of the file is not yet
+// on its way to disk. Only a head start for the flush that follows, which
+// reports any failure.
+void StartWriteBack(FdSource& s) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  if (s.unqueued < kWriteBehind) return;
+  (void)::sync_file_range(s.writeFd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  s.unqueued = 0;
+#else
+  (void)s;
+#endif
+}
+
 bool FlushPending(FdSource& s) {
   std::size_t done = 0;
   while (done < s.pending.size()) {
@@ -97,7 +124,9 @@ bool FlushPending(FdSource& s) {
     }
     done += static_cast<std::size_t>(n);
   }
+  s.unqueued += done;
   s.pending.clear();
+  StartWriteBack(s);
   return true;
 }
 
@@ -231,6 +260,48 @@ struct FileCloser {
   void operator()(zip_file_t* f) const noexcept { zip_fclose(f); }
 };
 
+struct InflaterFree {
+  void operator()(libdeflate_decompressor* d) const noexcept { libdeflate_free_decompressor(d); }
+};
+using InflaterPtr = std::unique_ptr<libdeflate_decompressor, InflaterFree>;
+
+// The entry's data inflated in one call, when its directory record holds
+// everything needed to check the result (sizes and checksum) and the result
+// checks out. Anything else gives nullopt, and the caller takes the streaming
+// path, which says exactly what is wrong.
+std::optional<std::string> InflateWhole(zip_t* za, std::uint64_t index, const zip_stat_t& st,
+                                        InflaterPtr& inflater) {
+  constexpr zip_uint64_t kNeeded =
+      ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+  if ((st.valid & kNeeded) != kNeeded || st.comp_size > kOneCallInflate) return std::nullopt;
+  if (st.comp_method != ZIP_CM_STORE && st.comp_method != ZIP_CM_DEFLATE) return std::nullopt;
+  std::unique_ptr<zip_file_t, FileCloser> file(zip_fopen_index(za, index, ZIP_FL_COMPRESSED));
+  if (!file) return std::nullopt;
+  std::string raw(static_cast<std::size_t>(st.comp_size), '\0');
+  std::size_t got = 0;
+  while (got < raw.size()) {
+    zip_int64_t n = zip_fread(file.get(), raw.data() + got, raw.size() - got);
+    if (n <= 0) return std::nullopt;
+    got += static_cast<std::size_t>(n);
+  }
+  std::string data;
+  if (st.comp_method == ZIP_CM_STORE) {
+    data = std::move(raw);
+  } else {
+    if (!inflater) inflater.reset(libdeflate_alloc_decompressor());
+    if (!inflater) return std::nullopt;
+    data.resize(static_cast<std::size_t>(st.size));
+    // No room past the declared size: a part that inflates further is not taken.
+    if (libdeflate_deflate_decompress(inflater.get(), raw.data(), raw.size(), data.data(),
+                                      data.size(), nullptr) != LIBDEFLATE_SUCCESS) {
+      return std::nullopt;
+    }
+  }
+  if (data.size() != st.size || libdeflate_crc32(0, data.data(), data.size()) != st.crc)
+    return std::nullopt;
+  return data;
+}
+
 // Opens an archive over source state s; s must outlive it.
 ArchivePtr OpenArchive(FdSource& s, int flags, zip_error_t* error) {
   zip_source_t* src = zip_source_function_create(&SourceCallback, &s, error);
@@ -247,6 +318,7 @@ struct ZipArchive::Impl {
   std::u16string path;
   FdSource source;
   ArchivePtr archive;
+  InflaterPtr inflater;
 
   Impl(const PackageFile& f, std::u16string p) : file(f), path(std::move(p)) {}
   ~Impl() {
@@ -260,8 +332,18 @@ ZipArchive::ZipArchive(const PackageFile& file, std::u16string documentPath)
   Impl& m = *impl_;
   m.source.readFd = file.fd();
   m.source.size = file.identity().size;
-  m.source.readAhead.resize(kListingReadAhead);
   zip_error_init(&m.source.error);
+  if (m.source.size <= kWholeFileRead) {
+    // Like cat: one read, then the directory and the link parts come from memory.
+    // Should it fail, libzip's own reads meet the same error and report it.
+    m.source.readAhead.resize(std::max<std::size_t>(m.source.size, 1));
+    zip_int64_t n = ReadAt(m.source, m.source.readAhead.data(), m.source.size, 0);
+    m.source.readAheadLength = n < 0 ? 0 : static_cast<std::size_t>(n);
+    zip_error_fini(&m.source.error);
+    zip_error_init(&m.source.error);
+  } else {
+    m.source.readAhead.resize(kListingReadAhead);
+  }
   zip_error_t error;
   zip_error_init(&error);
   m.archive = OpenArchive(m.source, ZIP_RDONLY, &error);
@@ -318,6 +400,8 @@ std::string ZipArchive::ReadEntry(std::uint64_t index, std::uint64_t limit) cons
     throw ServiceError(error_number::kDamagedPackage,
                        u"Cannot read '" + path + u"': part '" + part + u"' is encrypted");
   }
+  if (std::optional<std::string> whole = InflateWhole(za, index, st, impl_->inflater))
+    return std::move(*whole);
   std::unique_ptr<zip_file_t, FileCloser> file(zip_fopen_index(za, index, 0));
   if (!file) throw PackageError(zip_get_error(za), u"Cannot read", path);
 

@@ -73,7 +73,19 @@ INSTANTIATE_TEST_SUITE_P(
             "a.ods",
             {{"content.xml", OdfContent("<text:a xlink:href=\"../rel%20doc.odt\">r</text:a>")},
              {"Object 1/content.xml", OdfContent("<text:a xlink:href=\"../../x.ods\">x</text:a>")}},
-            {"/rel doc.odt", "/x.ods"}}));
+            {"/rel doc.odt", "/x.ods"}},
+        // A part stored without compression; a package too large to be read whole
+        // when opened, its link part between two large stored pictures.
+        ListingCase{"a.odt",
+                    {{"content.xml",
+                      OdfContent("<text:a xlink:href=\"file:///D:/s.odt\">s</text:a>"), true}},
+                    {"D:\\s.odt"}},
+        ListingCase{"a.docx",
+                    {{"word/media/a.png", std::string(300000, '\x89'), true},
+                     {"word/_rels/document.xml.rels",
+                      Rels(Relationship("hyperlink", "file:///E:/big.xlsx", "External"))},
+                     {"word/media/b.png", std::string(300000, '\x90'), true}},
+                    {"E:\\big.xlsx"}}));
 
 TEST(PlainFiles, AreDocumentsWithoutLinksAndAreNotRead) {
   auto server = CreateBuiltinDocumentServer();
