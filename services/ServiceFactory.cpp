@@ -9,7 +9,7 @@
 #include "services/automation/AutomationServices.h"
 #else
 #include "services/docserver/BuiltinDocumentServer.h"
-#include "services/docserver/LocalTimeZone.h"
+#include "services/docserver/ProcessTuning.h"
 #include "services/filesystem/LocalFileSystem.h"
 #include "services/filesystem/LocalWalkGuard.h"
 #endif
@@ -51,7 +51,7 @@ template std::unique_ptr<FileSystemService> CreateObjectAs<FileSystemService>(
 
 void PrepareProcessForServices() {
 #ifndef _WIN32
-  docserver::PinLocalTimeZone();
+  docserver::TuneProcessForPackages();
 #endif
 }
 

@@ -29,7 +29,7 @@
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/docserver/BuiltinDocumentServer.h"
-#include "services/docserver/LocalTimeZone.h"
+#include "services/docserver/ProcessTuning.h"
 #include "services/filesystem/LocalFileSystem.h"
 #include "services/filesystem/LocalWalkGuard.h"
 
@@ -355,7 +355,7 @@ int Main(const std::vector<std::string>& args) {
 }  // namespace quavelle::bench
 
 int main(int argc, char** argv) {
-  quavelle::docserver::PinLocalTimeZone();  // as the program does at start
+  quavelle::docserver::TuneProcessForPackages();  // as the program does at start
   try {
     return quavelle::bench::Main(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const quavelle::ServiceError& error) {

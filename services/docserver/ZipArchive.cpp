@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -24,6 +25,18 @@ namespace {
 // libzip writes the new package there instead of over the original.
 // libzip moves data in 8 KiB steps; both directions are buffered so that
 // copying a large package costs a few hundred system calls, not thousands.
+// Uninitialised: every byte is read into before it is used.
+struct ByteBuffer {
+  std::unique_ptr<char[]> bytes;
+  std::size_t length = 0;
+  void Allocate(std::size_t n) {
+    bytes = std::make_unique_for_overwrite<char[]>(n);
+    length = n;
+  }
+  char* data() const { return bytes.get(); }
+  std::size_t size() const { return length; }
+};
+
 struct FdSource {
   int readFd = -1;
   std::uint64_t size = 0;
@@ -31,7 +44,7 @@ struct FdSource {
   int writeFd = -1;
   const FaultHook* faultHook = nullptr;
   zip_error_t error{};
-  std::vector<char> readAhead;  // bytes from readAheadAt on
+  ByteBuffer readAhead;  // bytes from readAheadAt on
   std::uint64_t readAheadAt = 0;
   std::size_t readAheadLength = 0;
   std::vector<char> pending;   // written by libzip, not yet by us
@@ -277,7 +290,8 @@ std::optional<std::string> InflateWhole(zip_t* za, std::uint64_t index, const zi
   if (st.comp_method != ZIP_CM_STORE && st.comp_method != ZIP_CM_DEFLATE) return std::nullopt;
   std::unique_ptr<zip_file_t, FileCloser> file(zip_fopen_index(za, index, ZIP_FL_COMPRESSED));
   if (!file) return std::nullopt;
-  std::string raw(static_cast<std::size_t>(st.comp_size), '\0');
+  ByteBuffer raw;
+  raw.Allocate(static_cast<std::size_t>(st.comp_size));
   std::size_t got = 0;
   while (got < raw.size()) {
     zip_int64_t n = zip_fread(file.get(), raw.data() + got, raw.size() - got);
@@ -286,7 +300,7 @@ std::optional<std::string> InflateWhole(zip_t* za, std::uint64_t index, const zi
   }
   std::string data;
   if (st.comp_method == ZIP_CM_STORE) {
-    data = std::move(raw);
+    data.assign(raw.data(), raw.size());
   } else {
     if (!inflater) inflater.reset(libdeflate_alloc_decompressor());
     if (!inflater) return std::nullopt;
@@ -336,13 +350,13 @@ ZipArchive::ZipArchive(const PackageFile& file, std::u16string documentPath)
   if (m.source.size <= kWholeFileRead) {
     // Like cat: one read, then the directory and the link parts come from memory.
     // Should it fail, libzip's own reads meet the same error and report it.
-    m.source.readAhead.resize(std::max<std::size_t>(m.source.size, 1));
+    m.source.readAhead.Allocate(std::max<std::size_t>(m.source.size, 1));
     zip_int64_t n = ReadAt(m.source, m.source.readAhead.data(), m.source.size, 0);
     m.source.readAheadLength = n < 0 ? 0 : static_cast<std::size_t>(n);
     zip_error_fini(&m.source.error);
     zip_error_init(&m.source.error);
   } else {
-    m.source.readAhead.resize(kListingReadAhead);
+    m.source.readAhead.Allocate(kListingReadAhead);
   }
   zip_error_t error;
   zip_error_init(&error);
@@ -434,7 +448,7 @@ void ZipArchive::WriteReplacingEntry(std::uint64_t index, std::string_view data,
   FdSource source;
   source.readFd = impl_->file.fd();
   source.size = impl_->file.identity().size;
-  source.readAhead.resize(kCopyBuffer);
+  source.readAhead.Allocate(kCopyBuffer);
   source.writeFd = outFd;
   source.faultHook = &faultHook;
   zip_error_init(&source.error);

@@ -1,0 +1,19 @@
+#include "services/docserver/ProcessTuning.h"
+
+#include <malloc.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace quavelle::docserver {
+
+void TuneProcessForPackages() {
+  // Without overwrite, a zone the user chose stays; ":" names a zone file.
+  ::setenv("TZ", ":/etc/localtime", 0);
+  ::tzset();
+  // Large buffers are still mapped and unmapped on their own; this keeps
+  // only the freed top of the heap, up to this size.
+  ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
+}
+
+}  // namespace quavelle::docserver
