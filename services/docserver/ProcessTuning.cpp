@@ -8,8 +8,7 @@
 namespace quavelle::docserver {
 
 void TuneProcessForPackages() {
-  // Without overwrite, a zone the user chose stays; ":" names a zone file.
-  ::setenv("TZ", ":/etc/localtime", 0);
+  ::setenv("TZ", "UTC", 1);
   ::tzset();
   // Large buffers are still mapped and unmapped on their own; this keeps
   // only the freed top of the heap, up to this size.

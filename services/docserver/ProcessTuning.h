@@ -2,15 +2,18 @@
 
 namespace quavelle::docserver {
 
-// Process-wide settings that keep opening thousands of packages cheap. Call
-// once at start, before any thread; a user's own TZ setting stays.
+// Process-wide settings for reading and rewriting packages. Call once at
+// start, before any thread.
 //
-// - libzip turns every directory entry's timestamp into local time, and with
-//   TZ unset the C library checks /etc/localtime on disk for each of those
-//   calls: a dozen system calls per package. Naming that same zone in TZ
-//   makes it read once.
+// - The time zone is UTC. libzip keeps each entry's timestamp as a time_t
+//   and converts it through local time when reading and again when writing
+//   the entries it copies. In a zone with daylight saving an entry stamped
+//   in the skipped hour (02:30 on the spring change) came back an hour
+//   later; in UTC both conversions are exact. Nothing here shows local
+//   times, and the C library no longer checks /etc/localtime on disk for
+//   each of those conversions (a dozen system calls per package).
 // - Each package's buffers are freed when it closes; with the default trim
-//   threshold the heap shrinks after every one and grows again for the next
+//   threshold the heap shrank after every one and grew again for the next
 //   (two system calls and fresh zeroed pages per package).
 void TuneProcessForPackages();
 

@@ -477,6 +477,10 @@ void ZipArchive::WriteReplacingEntry(std::uint64_t index, std::string_view data,
   if (zip_set_file_compression(za, index, method, 0) != 0) {
     throw PackageError(zip_get_error(za), u"Cannot write", path);
   }
+  // The part keeps its timestamp, as every other entry does.
+  if ((st.valid & ZIP_STAT_MTIME) && zip_file_set_mtime(za, index, st.mtime, 0) != 0) {
+    throw PackageError(zip_get_error(za), u"Cannot write", path);
+  }
   if (zip_close(za) != 0) {
     ServiceError failure = PackageError(zip_get_error(za), u"Cannot write", path);
     throw failure;  // archive's deleter discards the half-written state

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <fstream>
-#include <stdexcept>
 
 #include "PackageFixture.h"
 #include "services/docserver/BuiltinDocumentServer.h"
@@ -105,29 +104,6 @@ std::string PackageBytes(const std::vector<Entry>& entries) {
   WritePackage(scratch / "p.zip", entries);
   return ReadBytes(scratch / "p.zip");
 }
-
-// Sets a 32-bit field of the named entry in both its headers: the central
-// directory's at centralAt and the local header's at localAt.
-std::string WithEntryField(std::string bytes, const std::string& name, std::size_t centralAt,
-                           std::size_t localAt, std::uint32_t value) {
-  auto put = [&](std::size_t at) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-  };
-  auto get = [&](std::size_t at, int size) {
-    std::uint32_t v = 0;
-    for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
-    return v;
-  };
-  for (std::size_t at = bytes.find("PK\1\2"); at != std::string::npos;
-       at = bytes.find("PK\1\2", at + 1)) {
-    if (bytes.compare(at + 46, get(at + 28, 2), name) != 0) continue;
-    put(at + centralAt);
-    put(get(at + 42, 4) + localAt);
-    return bytes;
-  }
-  throw std::runtime_error("no entry " + name);
-}
-constexpr std::size_t kCentralCrc = 16, kLocalCrc = 14, kCentralSize = 24, kLocalSize = 22;
 
 struct DamageCase {
   const char* fileName;

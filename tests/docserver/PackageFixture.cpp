@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 #include "services/ServiceError.h"
 #include "services/Text.h"
@@ -114,6 +115,43 @@ std::vector<Entry> OdtWith(std::vector<Entry> extra) {
 std::vector<Entry> LinkedWord() {
   return DocxWith(
       {{"word/_rels/document.xml.rels", Rels(Hyperlink("rId1", "C:\\Data\\plan.xlsx"))}});
+}
+
+namespace {
+
+std::uint32_t Little(const std::string& bytes, std::size_t at, int size) {
+  std::uint32_t v = 0;
+  for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes.at(at + i));
+  return v;
+}
+
+// Offsets of the named entry's central directory record and local header.
+std::pair<std::size_t, std::size_t> EntryHeaders(const std::string& bytes,
+                                                 const std::string& name) {
+  for (std::size_t at = bytes.find("PK\1\2"); at != std::string::npos;
+       at = bytes.find("PK\1\2", at + 1)) {
+    if (bytes.compare(at + 46, Little(bytes, at + 28, 2), name) == 0)
+      return {at, Little(bytes, at + 42, 4)};
+  }
+  throw std::runtime_error("no entry " + name);
+}
+
+}  // namespace
+
+std::uint32_t EntryField(const std::string& bytes, const std::string& name, std::size_t centralAt,
+                         std::size_t localAt) {
+  const auto [central, local] = EntryHeaders(bytes, name);
+  EXPECT_EQ(Little(bytes, central + centralAt, 4), Little(bytes, local + localAt, 4)) << name;
+  return Little(bytes, central + centralAt, 4);
+}
+
+std::string WithEntryField(std::string bytes, const std::string& name, std::size_t centralAt,
+                           std::size_t localAt, std::uint32_t value) {
+  const auto [central, local] = EntryHeaders(bytes, name);
+  for (std::size_t at : {central + centralAt, local + localAt}) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  }
+  return bytes;
 }
 
 std::u16string U16(const std::string& utf8) { return FromUtf8(std::string_view(utf8)); }

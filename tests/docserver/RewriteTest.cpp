@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+
 #include "PackageFixture.h"
 #include "services/docserver/BuiltinDocumentServer.h"
+#include "services/docserver/ProcessTuning.h"
 
 namespace quavelle::docserver::testing {
 namespace {
@@ -46,6 +50,31 @@ TEST(Rewrite, ChangesOnlyThatLinkKeepsItsFormEscapesMarkupAndCopiesOtherEntriesR
     EXPECT_EQ(entries[i].name, before[i].name);
     EXPECT_TRUE(before[i].name == "content.xml" || entries[i] == before[i]) << before[i].name;
   }
+}
+
+TEST(Rewrite, KeepsEveryEntrysTimestampEvenInTheHourDaylightSavingSkips) {
+  // The program runs tuned; the zone is one a user might have.
+  ::setenv("TZ", "Europe/Berlin", 1);
+  TuneProcessForPackages();
+  TempFolder folder;
+  const fs::path file = folder / "a.docx";
+  WritePackage(file, LinkedWord());
+  // 2026-03-29 02:30:00, an hour that does not exist there.
+  constexpr std::uint32_t kSkippedHour =
+      (((2026u - 1980) << 9 | 3 << 5 | 29) << 16) | 2 << 11 | 30 << 5;
+  std::string bytes = ReadBytes(file);
+  std::vector<std::string> names;
+  for (const RawEntry& entry : ReadEntries(file)) {
+    names.push_back(entry.name);
+    bytes = WithEntryField(bytes, entry.name, kCentralDosTime, kLocalDosTime, kSkippedHour);
+  }
+  { std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes; }
+
+  ASSERT_EQ(SetFirstLink(file, u"D:\\Data\\plan.xlsx"), 0);
+  const std::string after = ReadBytes(file);
+  ASSERT_NE(after, bytes);
+  for (const std::string& name : names)
+    EXPECT_EQ(EntryField(after, name, kCentralDosTime, kLocalDosTime), kSkippedHour) << name;
 }
 
 // Two links in the document's rels and one in a footer's.
