@@ -13,9 +13,10 @@ namespace quavelle::docserver {
 // with what write puts into a temporary file beside it: given the original's
 // owner, group, permission bits and extended attributes (access lists; read
 // from originalFd and original), flushed, renamed over it, and the folder
-// flushed. When any of these cannot be kept the original stays as it was. Before the rename any
-// failure removes the temporary file and leaves the original as it was. Returns the new file, open
-// for reading.
+// flushed. When any of these cannot be kept the original stays as it was.
+// A file at realPath that no longer has original's identity is not replaced
+// (1008). Before the rename any failure removes the temporary file and leaves
+// the original as it was. Returns the new file, open for reading.
 UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
                                const FileIdentity& original, const std::u16string& displayPath,
                                const FaultHook& faultHook,

@@ -87,6 +87,29 @@ TEST(InterruptedWrite, LeavesTheDocumentAsItWasAndNoTemporaryFile) {
   EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"D:\\Data\\plan.xlsx"});
 }
 
+TEST(ConcurrentSave, WhileTheNewVersionIsWrittenIsKept) {
+  TempFolder folder;
+  const fs::path file = folder / "a.docx";
+  WritePackage(file, LinkedWord());
+  std::string theirs;
+  ServerOptions options;
+  options.faultHook = [&](ReplaceStep step) {
+    if (step == ReplaceStep::Sync) {  // someone saves while ours is being flushed
+      std::vector<Entry> entries = LinkedWord();
+      entries.push_back({"word/saved.xml", "<saved/>"});
+      WritePackage(file, entries);
+      theirs = ReadBytes(file);
+    }
+    return 0;
+  };
+  auto server = CreateBuiltinDocumentServer(options);
+  std::unique_ptr<Document> document = server->Open(U16(file.string()));
+  EXPECT_EQ(ErrorNumber([&] { LinkAt(*document, 0)->SetPath(u"D:\\Data\\plan.xlsx"); }),
+            number::kDocumentChanged);
+  EXPECT_EQ(ReadBytes(file), theirs);
+  EXPECT_EQ(FolderListing(folder.path()), std::vector<std::string>{"a.docx"});
+}
+
 TEST(SignedDocument, IsRefusedAndLeftAsItWas) {
   TempFolder folder;
   fs::path file = folder / "signed.docx";
