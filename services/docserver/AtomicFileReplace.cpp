@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "services/docserver/DocServerErrors.h"
 #include "services/docserver/ErrnoError.h"
 #include "services/docserver/TempFile.h"
 
@@ -89,14 +88,7 @@ UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
 
   // Writing a large package takes a while; whoever saved the document in
   // that time keeps their version. What remains is the gap to the rename.
-  FileIdentity now;
-  if (int error = StatIdentity(realPath, now))
-    throw ErrnoError(error, u"Cannot write", displayPath);
-  if (!now.SameContentAs(original)) {
-    throw ServiceError(error_number::kDocumentChanged,
-                       u"Cannot change '" + displayPath +
-                           u"': it changed on disk while the new version was written");
-  }
+  UnchangedIdentity(realPath, original, displayPath);
 
   fault = Fault(faultHook, ReplaceStep::Rename);
   if (fault == 0 && ::rename(temp.path().c_str(), realPath.c_str()) != 0) fault = errno;

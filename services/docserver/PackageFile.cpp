@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "services/Text.h"
+#include "services/docserver/DocServerErrors.h"
 #include "services/docserver/ErrnoError.h"
 
 namespace quavelle::docserver {
@@ -42,11 +43,17 @@ PackageFile PackageFile::Adopt(UniqueFd fd, const std::u16string& path) {
   return PackageFile(std::move(fd), IdentityOf(st));
 }
 
-int StatIdentity(const std::string& nativePath, FileIdentity& out) {
+FileIdentity UnchangedIdentity(const std::string& nativePath, const FileIdentity& expected,
+                               const std::u16string& displayPath) {
   struct stat st {};
-  if (::stat(nativePath.c_str(), &st) != 0) return errno;
-  out = IdentityOf(st);
-  return 0;
+  if (::stat(nativePath.c_str(), &st) != 0) throw ErrnoError(errno, u"Cannot write", displayPath);
+  const FileIdentity now = IdentityOf(st);
+  if (!now.SameContentAs(expected)) {
+    throw ServiceError(
+        error_number::kDocumentChanged,
+        u"Cannot change '" + displayPath + u"': it changed on disk since it was opened");
+  }
+  return now;
 }
 
 }  // namespace quavelle::docserver

@@ -41,7 +41,10 @@ class PackageFile {
   FileIdentity identity_;
 };
 
-// The identity of the file at nativePath, following symbolic links; errno on failure.
-int StatIdentity(const std::string& nativePath, FileIdentity& out);
+// The identity of the file at nativePath (following symbolic links), which
+// must still hold expected's content: 1008 when it changed, an error naming
+// displayPath when it cannot be read.
+FileIdentity UnchangedIdentity(const std::string& nativePath, const FileIdentity& expected,
+                               const std::u16string& displayPath);
 
 }  // namespace quavelle::docserver

@@ -114,12 +114,7 @@ void PackageState::Repoint(std::size_t index, const std::u16string& newPath) {
   }
 
   const std::string real = RealPath(path_);
-  FileIdentity now;
-  if (int error = StatIdentity(real, now)) throw ErrnoError(error, u"Cannot write", path_);
-  if (!now.SameContentAs(file_->identity())) {
-    throw ServiceError(error_number::kDocumentChanged,
-                       u"Cannot change '" + path_ + u"': it changed on disk since it was opened");
-  }
+  const FileIdentity now = UnchangedIdentity(real, file_->identity(), path_);
   // A rename replaces a read-only file as readily as any other, so ask first.
   if (::faccessat(AT_FDCWD, real.c_str(), W_OK, AT_EACCESS) != 0) {
     throw ErrnoError(errno, u"Cannot write", path_);

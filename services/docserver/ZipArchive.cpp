@@ -189,19 +189,20 @@ std::string ZipArchive::EntryName(std::uint64_t index) const {
 std::string ZipArchive::ReadEntry(std::uint64_t index, std::uint64_t limit) const {
   zip_t* za = impl_->archive.get();
   const std::u16string& path = impl_->path;
-  std::u16string part = FromUtf8(EntryName(index));
   zip_stat_t st;
   if (zip_stat_index(za, index, 0, &st) != 0)
     throw PackageError(zip_get_error(za), u"Cannot read", path);
+  // Named only when it fails: reading is the walk's hot path.
+  auto partFailure = [&](std::int32_t number, std::u16string_view why) {
+    return ServiceError(number, u"Cannot read '" + path + u"': part '" +
+                                    FromUtf8(EntryName(index)) + u"' " + std::u16string(why));
+  };
   auto tooLarge = [&] {
-    return ServiceError(error_number::kPartTooLarge, u"Cannot read '" + path + u"': part '" + part +
-                                                         u"' inflates past the size limit");
+    return partFailure(error_number::kPartTooLarge, u"inflates past the size limit");
   };
   if ((st.valid & ZIP_STAT_SIZE) && st.size > limit) throw tooLarge();
-  if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
-    throw ServiceError(error_number::kDamagedPackage,
-                       u"Cannot read '" + path + u"': part '" + part + u"' is encrypted");
-  }
+  if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+    throw partFailure(error_number::kDamagedPackage, u"is encrypted");
   if (std::optional<std::string> whole = InflateWhole(za, index, st, impl_->inflater))
     return std::move(*whole);
   std::unique_ptr<zip_file_t, FileCloser> file(zip_fopen_index(za, index, 0));
