@@ -1,6 +1,4 @@
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +7,7 @@
 #include <fstream>
 
 #include "PackageFixture.h"
+#include "Unprivileged.h"
 #include "services/docserver/BuiltinDocumentServer.h"
 #include "services/docserver/DocServerErrors.h"
 
@@ -16,6 +15,7 @@ namespace quavelle::docserver::testing {
 namespace {
 
 namespace number = quavelle::docserver::error_number;
+using quavelle::testing::RunUnprivileged;
 
 std::int32_t OpenAndListError(const fs::path& file, ServerOptions options = {}) {
   auto server = CreateBuiltinDocumentServer(std::move(options));
@@ -47,14 +47,8 @@ TEST(UnwritableDocuments, AreRefusedAndLeftAsTheyWere) {
   // A writable file in a folder the user may not write: no temporary file can go beside it.
   fs::permissions(file, fs::perms(0666));
   fs::permissions(folder, fs::perms(0555));
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
-    ::_exit(SetFirstLink(file, u"D:\\Data\\plan.xlsx") == number::kPermissionDenied ? 0 : 2);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(RunUnprivileged([&] { return SetFirstLink(file, u"D:\\Data\\plan.xlsx"); }),
+            number::kPermissionDenied);
   EXPECT_EQ(ReadBytes(file), before);
   EXPECT_EQ(FolderListing(folder), std::vector<std::string>{"a.docx"});
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "TempFolder.h"
+#include "Unprivileged.h"
 #include "services/Collection.h"
 
 namespace quavelle::testing {
@@ -29,10 +29,6 @@ class TempTree {
   TempFolder folder_;
   std::string root_;
 };
-
-// Runs body in a forked child that first becomes the user nobody, so that
-// permission bits apply to it; body's result (0..254), or -1 when that fails.
-int RunUnprivileged(const std::function<int()>& body);
 
 // The service's order is its own.
 template <class T>
