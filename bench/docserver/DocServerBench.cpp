@@ -32,7 +32,7 @@
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/docserver/BuiltinDocumentServer.h"
-#include "services/docserver/PackageFile.h"
+#include "services/docserver/DocumentFile.h"
 #include "services/docserver/PackageFormat.h"
 #include "services/docserver/ProcessTuning.h"
 #include "services/docserver/ZipArchive.h"
@@ -196,7 +196,7 @@ std::size_t InflateLinkParts(const std::vector<fs::path>& files) {
   for (const fs::path& file : files) {
     const std::u16string path = NativePathToText(file.string());
     auto format = docserver::PackageFormatForFileName(path);
-    const docserver::PackageFile package = docserver::PackageFile::Open(path);
+    const docserver::DocumentFile package = docserver::DocumentFile::Open(path);
     const docserver::ZipArchive zip(package, path);
     for (std::uint64_t i = 0, n = zip.EntryCount(); i < n; ++i) {
       if (format->IsLinkPart(zip.EntryName(i))) bytes += zip.ReadEntry(i, 256 << 20).size();

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "services/UniqueFd.h"
-#include "services/docserver/PackageFile.h"
+#include "services/docserver/DocumentFile.h"
 #include "services/docserver/ServerOptions.h"
 
 namespace quavelle::docserver {

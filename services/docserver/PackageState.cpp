@@ -47,7 +47,7 @@ PackageState::PackageState(std::u16string path, std::unique_ptr<PackageFormat> f
 
 ZipArchive& PackageState::Archive() {
   if (!archive_) {
-    if (!file_) file_ = PackageFile::Open(path_);
+    if (!file_) file_ = DocumentFile::Open(path_);
     archive_ = std::make_unique<ZipArchive>(*file_, path_);
   }
   return *archive_;
@@ -131,7 +131,7 @@ void PackageState::Repoint(std::size_t index, const std::u16string& newPath) {
 
   // From here on the package on disk is the one just written.
   archive_.reset();
-  file_ = PackageFile::Adopt(std::move(written), path_);
+  file_ = DocumentFile::Adopt(std::move(written), path_);
   link.storedValue = stored;
   link.target = std::move(*reparsed);
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "services/docserver/PackageFile.h"
+#include "services/docserver/DocumentFile.h"
 #include "services/docserver/PackageFormat.h"
 #include "services/docserver/ServerOptions.h"
 #include "services/docserver/ZipArchive.h"
@@ -45,7 +45,7 @@ class PackageState {
   std::u16string path_;
   std::unique_ptr<PackageFormat> format_;
   ServerOptions options_;
-  std::optional<PackageFile> file_;
+  std::optional<DocumentFile> file_;
   std::unique_ptr<ZipArchive> archive_;  // reads file_; reset before file_ changes
   std::vector<LinkRecord> links_;
   bool listed_ = false;

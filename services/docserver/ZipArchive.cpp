@@ -13,7 +13,7 @@
 #include "services/docserver/DescriptorSource.h"
 #include "services/docserver/DocServerErrors.h"
 #include "services/docserver/ErrnoError.h"
-#include "services/docserver/PackageFile.h"
+#include "services/docserver/DocumentFile.h"
 
 namespace quavelle::docserver {
 namespace {
@@ -128,16 +128,16 @@ ArchivePtr OpenArchive(DescriptorSource& s, int flags, zip_error_t* error) {
 }  // namespace
 
 struct ZipArchive::Impl {
-  const PackageFile& file;
+  const DocumentFile& file;
   std::u16string path;
   DescriptorSource source;
   ArchivePtr archive;
   InflaterPtr inflater;
 
-  Impl(const PackageFile& f, std::u16string p) : file(f), path(std::move(p)) {}
+  Impl(const DocumentFile& f, std::u16string p) : file(f), path(std::move(p)) {}
 };
 
-ZipArchive::ZipArchive(const PackageFile& file, std::u16string documentPath)
+ZipArchive::ZipArchive(const DocumentFile& file, std::u16string documentPath)
     : impl_(std::make_unique<Impl>(file, std::move(documentPath))) {
   Impl& m = *impl_;
   m.source.readFd = file.fd();

@@ -9,14 +9,14 @@
 
 namespace quavelle::docserver {
 
-class PackageFile;
+class DocumentFile;
 
 // A zip package read through an open file, entry by entry, never whole.
 // Failures are ServiceErrors that name the document.
 class ZipArchive {
  public:
   // Reads the central directory. file must outlive the archive.
-  ZipArchive(const PackageFile& file, std::u16string documentPath);
+  ZipArchive(const DocumentFile& file, std::u16string documentPath);
   ~ZipArchive();
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;

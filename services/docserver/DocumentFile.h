@@ -24,18 +24,18 @@ struct FileIdentity {
 };
 
 // A regular file opened for reading, without blocking on special files.
-class PackageFile {
+class DocumentFile {
  public:
   // Throws 53/70/75 naming path; a FIFO, device or folder fails with 75.
-  static PackageFile Open(const std::u16string& path);
+  static DocumentFile Open(const std::u16string& path);
   // Takes over fd, a regular file open for reading.
-  static PackageFile Adopt(UniqueFd fd, const std::u16string& path);
+  static DocumentFile Adopt(UniqueFd fd, const std::u16string& path);
 
   int fd() const { return fd_.get(); }
   const FileIdentity& identity() const { return identity_; }
 
  private:
-  PackageFile(UniqueFd fd, FileIdentity identity) : fd_(std::move(fd)), identity_(identity) {}
+  DocumentFile(UniqueFd fd, FileIdentity identity) : fd_(std::move(fd)), identity_(identity) {}
 
   UniqueFd fd_;
   FileIdentity identity_;

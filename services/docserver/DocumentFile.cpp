@@ -1,4 +1,4 @@
-#include "services/docserver/PackageFile.h"
+#include "services/docserver/DocumentFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,21 +26,21 @@ FileIdentity IdentityOf(const struct stat& st) {
 
 }  // namespace
 
-PackageFile PackageFile::Open(const std::u16string& path) {
+DocumentFile DocumentFile::Open(const std::u16string& path) {
   // O_NONBLOCK: opening a FIFO with no writer must not wait for one.
   UniqueFd fd(::open(TextToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd) throw ErrnoError(errno, u"Cannot open", path);
   return Adopt(std::move(fd), path);
 }
 
-PackageFile PackageFile::Adopt(UniqueFd fd, const std::u16string& path) {
+DocumentFile DocumentFile::Adopt(UniqueFd fd, const std::u16string& path) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) throw ErrnoError(errno, u"Cannot read", path);
   if (!S_ISREG(st.st_mode)) {
     throw ServiceError(error_number::kPathFileAccessError,
                        u"Cannot open '" + path + u"': not a regular file");
   }
-  return PackageFile(std::move(fd), IdentityOf(st));
+  return DocumentFile(std::move(fd), IdentityOf(st));
 }
 
 FileIdentity UnchangedIdentity(const std::string& nativePath, const FileIdentity& expected,
