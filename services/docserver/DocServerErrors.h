@@ -27,6 +27,8 @@
 //   1008  the document changed on disk since it was opened, by someone else
 //   1009  the new path cannot be written in the link's form so that it reads back
 //         as that path
+//   1010  the new path does not fit where the file keeps a fixed-size field (a
+//         shortcut's 260-character environment buffers, 16-bit lengths)
 namespace quavelle::docserver::error_number {
 
 using namespace quavelle::error_number;
@@ -41,5 +43,6 @@ inline constexpr std::int32_t kPartTooLarge = 1006;
 inline constexpr std::int32_t kSignedDocument = 1007;
 inline constexpr std::int32_t kDocumentChanged = 1008;
 inline constexpr std::int32_t kUnwritablePath = 1009;
+inline constexpr std::int32_t kDoesNotFit = 1010;
 
 }  // namespace quavelle::docserver::error_number
