@@ -290,7 +290,9 @@ ShellLink::LinkInfo MovedLinkInfo(ShellLink::LinkInfo info, const Move& move) {
   // Keep the split between base and suffix where the moved base still gives
   // the new path; otherwise store the new path in its plain form.
   auto moved = ApplyMove(move.prefix, base);
-  if (moved && Combine(*moved, suffix) == move.newText) {
+  const auto movedBase = moved ? SplitWindowsPath(*moved) : std::nullopt;
+  const bool baseFits = movedBase && (local || movedBase->names.empty());
+  if (baseFits && Combine(*moved, suffix) == move.newText) {
     base = *moved;
   } else if (local) {
     base = move.newText;
