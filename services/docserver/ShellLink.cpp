@@ -501,7 +501,10 @@ std::string ShellLink::Repointed(const std::u16string& newPath) const {
     if (!datum.present) continue;
     std::optional<std::u16string> moved;
     if (i == kRelativePath || i == kWorkingDir || i == kIconLocation) {
-      moved = ApplyMove(move.prefix, datum.text);
+      // Some writers count a terminating zero into the string; it stays.
+      const std::size_t end = datum.text.find_last_not_of(u'\0') + 1;
+      moved = ApplyMove(move.prefix, std::u16string_view(datum.text).substr(0, end));
+      if (moved) *moved += datum.text.substr(end);
     }
     if (!moved || *moved == datum.text) {
       out += b.substr(datum.piece.offset, datum.piece.size);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ struct UrlCase {
   std::u16string newPath;
   std::string after;  // the whole file, byte for byte
 };
+void PrintTo(const UrlCase& c, std::ostream* out) { *out << c.name; }
 
 class InternetShortcuts : public ::testing::TestWithParam<UrlCase> {};
 

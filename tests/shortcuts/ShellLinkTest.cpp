@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,7 @@ struct MoveCase {
   std::u16string newPath;
   std::map<std::string, std::string> moved;  // the places that change, as they read after
 };
+void PrintTo(const MoveCase& c, std::ostream* out) { *out << c.name; }
 
 class EveryPlaceMoves : public ::testing::TestWithParam<MoveCase> {};
 
@@ -253,6 +255,14 @@ TEST(ShellLinkTest, UnknownBlocksAndHeaderStayByteForByte) {
   EXPECT_EQ(after.substr(after.size() - 4), std::string(4, '\0'));
 }
 
+TEST(ShellLinkTest, ZeroCountedIntoAStringStaysAfterIt) {
+  CraftedLink crafted = ShareLink();
+  crafted.workingDir = std::u16string(u"\\\\srv1\\proj") + u'\0';
+  const ShellLink link = ShellLink::Parse(Build(crafted), kDoc);
+  const ShellLink after = ShellLink::Parse(link.Repointed(u"\\\\srv2\\x\\Data\\plan.docx"), kDoc);
+  EXPECT_EQ(Show(after.Fields().workingDir), Show(std::u16string(u"\\\\srv2\\x") + u'\0'));
+}
+
 TEST(ShellLinkTest, KnownFolderOffsetFollowsItsItem) {
   CraftedLink link = ShareLink();
   const auto items = ShareItems("\\\\srv1", "\\\\srv1\\proj");
@@ -291,6 +301,7 @@ struct RefusalCase {
   std::u16string newPath;
   std::int32_t error;
 };
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
 
 class Refusals : public ::testing::TestWithParam<RefusalCase> {};
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,6 +74,7 @@ struct FileCase {
   std::vector<std::string> before;
   std::u16string newPath;  // for link 0
 };
+void PrintTo(const FileCase& c, std::ostream* out) { *out << c.name; }
 
 class ShortcutFiles : public ::testing::TestWithParam<FileCase> {};
 
