@@ -462,6 +462,7 @@ ShellLinkFields ShellLink::Fields() const {
 
 std::string ShellLink::Repointed(const std::u16string& newPath) const {
   if (!target_) throw UnwritableTarget(document_, u"the shortcut names no file path");
+  if (newPath == *target_) return bytes_;
   auto oldPath = SplitWindowsPath(*target_);
   if (!oldPath) {
     throw UnwritableTarget(document_, u"its target '" + *target_ + u"' is no full path");
@@ -493,7 +494,13 @@ std::string ShellLink::Repointed(const std::u16string& newPath) const {
     PutU16(out, moved.size());
     out += moved;
   }
-  if (linkInfo_) out += WriteLinkInfo(MovedLinkInfo(*linkInfo_, move));
+  if (linkInfo_) {
+    // Unchanged link information keeps its own layout.
+    const std::string moved = WriteLinkInfo(MovedLinkInfo(*linkInfo_, move));
+    out += moved == WriteLinkInfo(*linkInfo_)
+               ? b.substr(linkInfo_->piece.offset, linkInfo_->piece.size)
+               : std::string_view(moved);
+  }
 
   const bool unicode = (flags_ & kIsUnicode) != 0;
   for (int i = 0; i < 5; ++i) {

@@ -263,6 +263,14 @@ TEST(ShellLinkTest, ZeroCountedIntoAStringStaysAfterIt) {
   EXPECT_EQ(Show(after.Fields().workingDir), Show(std::u16string(u"\\\\srv2\\x") + u'\0'));
 }
 
+TEST(ShellLinkTest, TheSameTargetChangesNoByte) {
+  for (const std::string& bytes :
+       {Build(ShareLink()), Build(DriveLink(false)), Build(MappedDriveLink())}) {
+    const ShellLink link = ShellLink::Parse(bytes, kDoc);
+    EXPECT_EQ(link.Repointed(*link.target()), bytes);
+  }
+}
+
 TEST(ShellLinkTest, KnownFolderOffsetFollowsItsItem) {
   CraftedLink link = ShareLink();
   const auto items = ShareItems("\\\\srv1", "\\\\srv1\\proj");
