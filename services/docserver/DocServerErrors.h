@@ -19,7 +19,8 @@
 //   1001  not a zip package (empty, foreign data)
 //   1002  an encrypted or legacy binary office file (OLE compound file, not a zip)
 //   1003  damaged package: truncated, inconsistent directory, bad checksum, encrypted
-//         or unsupported entry
+//         or unsupported entry; a damaged shortcut: bad header, a size or offset past
+//         the end of its structure
 //   1004  a link-bearing part is not well-formed XML
 //   1005  a link-bearing part carries a document type declaration
 //   1006  a part inflates past the size bound (compression bomb)

@@ -17,7 +17,10 @@
 //     start with the moved drive, server or share;
 //   - the environment and icon environment blocks (fixed 260-unit buffers);
 //   - the second item list kept for newer systems, when there is one.
-// Every other byte stays as it was, unknown blocks included.
+// Every other byte stays as it was: the header, the name and arguments, the
+// link tracking and property store blocks, unknown blocks. Link information
+// that does not change keeps its own layout; changed link information is
+// written in the documented order with its offsets and sizes recomputed.
 //
 // The target is read from the link information (UTF-16 where present); a
 // shortcut without one (a special or known folder, an item that is no file)
