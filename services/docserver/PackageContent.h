@@ -38,13 +38,15 @@ class PackageContent : public DocumentContent {
     std::optional<LinkTarget> newTarget;
   };
 
+  ZipArchive& Archive();
   std::string RewrittenPart(std::uint64_t entryIndex, const std::string& entryName) const;
 
   std::u16string path_;
   std::unique_ptr<PackageFormat> format_;
   ServerOptions options_;
   const DocumentFile* file_ = nullptr;
-  std::unique_ptr<ZipArchive> archive_;  // null for a lock file left by an office suite
+  bool ownerFile_ = false;               // what an office suite leaves beside an open document
+  std::unique_ptr<ZipArchive> archive_;  // read from file_ when first needed
   std::vector<Record> links_;
   bool listed_ = false;
 };
