@@ -1,9 +1,11 @@
 #include "services/docserver/InternetShortcut.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "services/Text.h"
 #include "services/docserver/ShortcutErrors.h"
+#include "services/docserver/Utf7.h"
 #include "services/docserver/Windows1252.h"
 #include "services/docserver/WindowsPath.h"
 
@@ -104,8 +106,15 @@ InternetShortcut InternetShortcut::Parse(std::string bytes, const std::u16string
     for (char c : b.substr(u.markSize)) u.units.push_back(static_cast<unsigned char>(c));
   }
 
+  // Each key's values, from the plain section, then the 8-bit and the UTF-7 copy.
+  struct Entry {
+    int section;  // 0 plain, 1 ".A", 2 ".W"
+    std::u16string key;
+    Place place;
+  };
+  std::vector<Entry> entries;
   const std::u16string_view text = u.units;
-  bool inSection = false;
+  int section = -1;
   std::size_t line = 0;
   while (line < text.size()) {
     std::size_t end = text.find_first_of(u"\r\n", line);
@@ -114,8 +123,13 @@ InternetShortcut InternetShortcut::Parse(std::string bytes, const std::u16string
     while (at < end && IsBlank(text[at])) ++at;
     if (at < end && text[at] == u'[') {
       const std::size_t close = text.find(u']', at);
-      inSection = close < end && SameKey(text.substr(at + 1, close - at - 1), u"InternetShortcut");
-    } else if (inSection) {
+      const std::u16string_view name =
+          close < end ? text.substr(at + 1, close - at - 1) : std::u16string_view{};
+      section = SameKey(name, u"InternetShortcut")     ? 0
+                : SameKey(name, u"InternetShortcut.A") ? 1
+                : SameKey(name, u"InternetShortcut.W") ? 2
+                                                       : -1;
+    } else if (section >= 0) {
       const std::size_t equals = text.find(u'=', at);
       if (equals < end) {
         std::size_t keyEnd = equals;
@@ -125,14 +139,18 @@ InternetShortcut InternetShortcut::Parse(std::string bytes, const std::u16string
         while (begin < valueEnd && IsBlank(text[begin])) ++begin;
         while (valueEnd > begin && IsBlank(text[valueEnd - 1])) --valueEnd;
         if (SameKey(key, u"URL") || SameKey(key, u"IconFile")) {
-          const std::size_t first = u.ByteAt(begin), last = u.ByteAt(valueEnd);
-          const std::u16string value =
-              shortcut.encoding_ == Encoding::Utf16
-                  ? std::u16string(text.substr(begin, valueEnd - begin))
-                  : Decode(b.substr(first, last - first), shortcut.encoding_);
-          if (auto target = FileLocation(value)) {
-            shortcut.links_.push_back({first, last, std::move(*target)});
+          Place place{u.ByteAt(begin), u.ByteAt(valueEnd), section == 2, {}};
+          const std::string_view raw = b.substr(place.begin, place.end - place.begin);
+          std::u16string value = shortcut.encoding_ == Encoding::Utf16
+                                     ? std::u16string(text.substr(begin, valueEnd - begin))
+                                     : Decode(raw, shortcut.encoding_);
+          if (place.utf7) {
+            std::string ascii;
+            for (char16_t c : value) ascii.push_back(c < 0x80 ? static_cast<char>(c) : '\x80');
+            value = DecodeUtf7(ascii).value_or(u"");
           }
+          place.value = std::move(value);
+          entries.push_back({section, std::u16string(key), std::move(place)});
         }
       }
     }
@@ -140,6 +158,33 @@ InternetShortcut InternetShortcut::Parse(std::string bytes, const std::u16string
     if (line < text.size() && text[line] == u'\r') ++line;
     if (line < text.size() && text[line] == u'\n') ++line;
   }
+
+  for (const std::u16string_view key : {u"URL", u"IconFile"}) {
+    std::vector<const Entry*> same;
+    for (const Entry& entry : entries) {
+      if (SameKey(entry.key, key)) same.push_back(&entry);
+    }
+    const Entry* primary = nullptr;
+    for (int wanted = 0; wanted < 3 && !primary; ++wanted) {
+      for (const Entry* entry : same) {
+        if (entry->section == wanted) {
+          primary = entry;
+          break;
+        }
+      }
+    }
+    if (!primary) continue;
+    auto target = FileLocation(primary->place.value);
+    if (!target) continue;
+    Link link{std::move(*target), {primary->place}};
+    for (const Entry* entry : same) {
+      if (entry != primary) link.places.push_back(entry->place);
+    }
+    shortcut.links_.push_back(std::move(link));
+  }
+  std::sort(shortcut.links_.begin(), shortcut.links_.end(), [](const Link& a, const Link& b) {
+    return a.places.front().begin < b.places.front().begin;
+  });
   return shortcut;
 }
 
@@ -150,24 +195,40 @@ std::string InternetShortcut::Repointed(std::size_t index, const std::u16string&
                                           u"' is no full drive path (C:\\...) or share path "
                                           u"(\\\\server\\share\\...)");
   }
-  const std::u16string value = link.target.form == TargetForm::FileUrl
-                                   ? FormatLinkTarget(link.target, newPath, kContext)
-                                   : newPath;
-  if (value.find_first_of(u"\r\n") != std::u16string::npos || value.find(u'\0') != value.npos) {
-    throw UnwritableTarget(document_, u"'" + newPath + u"' holds a line break");
-  }
-  const auto encoded = Encode(value, encoding_);
-  if (!encoded) {
-    throw UnwritableTarget(document_, u"'" + newPath +
-                                          u"' has characters that the file's 8-bit code page "
-                                          u"(Windows-1252) cannot hold");
-  }
+  // Later places first, so that the earlier ones keep their offsets.
+  std::vector<Place> places = link.places;
+  std::sort(places.begin(), places.end(),
+            [](const Place& a, const Place& b) { return a.begin > b.begin; });
   std::string out = bytes_;
-  out.replace(link.begin, link.end - link.begin, *encoded);
+  for (const Place& place : places) {
+    const auto own = FileLocation(place.value);
+    const LinkTarget& written = own ? *own : link.target;
+    std::u16string value = written.form == TargetForm::FileUrl
+                               ? FormatLinkTarget(written, newPath, kContext)
+                               : newPath;
+    if (value.find_first_of(u"\r\n") != std::u16string::npos || value.find(u'\0') != value.npos) {
+      throw UnwritableTarget(document_, u"'" + newPath + u"' holds a line break");
+    }
+    if (place.utf7) {
+      const std::string ascii = EncodeUtf7(value);
+      value.assign(ascii.begin(), ascii.end());
+    }
+    const auto encoded = Encode(value, encoding_);
+    if (!encoded) {
+      throw UnwritableTarget(document_, u"'" + newPath +
+                                            u"' has characters that the file's 8-bit code page "
+                                            u"(Windows-1252) cannot hold");
+    }
+    out.replace(place.begin, place.end - place.begin, *encoded);
+  }
   const InternetShortcut check = Parse(out, document_);
-  if (check.size() != size() || check.target(index) != newPath) {
-    throw UnwritableTarget(document_,
-                           u"'" + value + u"' would not read back as '" + newPath + u"'");
+  bool readsBack = check.size() == size() && check.target(index) == newPath;
+  for (const Place& place : readsBack ? check.links_[index].places : std::vector<Place>{}) {
+    const auto target = FileLocation(place.value);
+    readsBack = readsBack && target && target->absolutePath == newPath;
+  }
+  if (!readsBack) {
+    throw UnwritableTarget(document_, u"it would not read back as '" + newPath + u"'");
   }
   return out;
 }

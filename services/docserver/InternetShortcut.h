@@ -9,11 +9,13 @@
 
 // An Internet shortcut (.url): INI text whose [InternetShortcut] section may
 // name files. URL= with a file URL and IconFile= with a file URL or a drive or
-// share path are links; web addresses are not. Re-pointing rewrites only the
-// value's characters: the encoding (the 8-bit code page read as Windows-1252,
-// UTF-8 or UTF-16 with a byte order mark), the line endings and every other
-// byte stay. A file URL keeps its form (see LinkTarget.h), a plain path is
-// written plain.
+// share path are links; web addresses are not. The same key in the
+// [InternetShortcut.A] section (an 8-bit copy) and [InternetShortcut.W] (a
+// UTF-7 copy, which the shell prefers) stores the same link and is rewritten
+// with it. Re-pointing rewrites only the values' characters: the encoding (the
+// 8-bit code page read as Windows-1252, UTF-8 or UTF-16 with a byte order
+// mark), the line endings and every other byte stay. A file URL keeps its form
+// (see LinkTarget.h), a plain path is written plain.
 // Refused with 1009: a new path that is no full drive or share path, a
 // character the 8-bit code page cannot hold, a line break in the value.
 // An odd-length UTF-16 file fails with 1003.
@@ -35,9 +37,14 @@ class InternetShortcut {
   enum class Encoding { Windows1252, Utf8, Utf16 };
 
  private:
-  struct Link {
+  struct Place {
     std::size_t begin = 0, end = 0;  // the value's bytes
-    LinkTarget target;               // form FileUrl or PlainPath
+    bool utf7 = false;
+    std::u16string value;
+  };
+  struct Link {
+    LinkTarget target;          // form FileUrl or PlainPath
+    std::vector<Place> places;  // the first is where target was read
   };
 
   InternetShortcut() = default;

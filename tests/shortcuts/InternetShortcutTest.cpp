@@ -1,4 +1,5 @@
 #include "services/docserver/InternetShortcut.h"
+#include "services/docserver/Utf7.h"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +102,24 @@ INSTANTIATE_TEST_SUITE_P(
                 1,
                 u"\\\\srv2\\share\\b.ico",
                 "[InternetShortcut]\rURL=file:///C:/a.pdf\n\r\nIconFile=\\\\srv2\\share\\b.ico\r"},
+        UrlCase{
+            "EightBitAndUtf7Copies",
+            "[InternetShortcut]\r\nURL=file:///C:/Data/plan.pdf\r\n[InternetShortcut.A]\r\n"
+            "URL=file:///C:/Data/plan.pdf\r\n[InternetShortcut.W]\r\n"
+            "URL=file:///C:/Data/plan.pdf\r\n",
+            {"C:\\Data\\plan.pdf"},
+            0,
+            u"D:\\Pl\u00e4ne\\plan+.pdf",
+            "[InternetShortcut]\r\nURL=file:///D:/Pl\xE4ne/plan+.pdf\r\n[InternetShortcut.A]\r\n"
+            "URL=file:///D:/Pl\xE4ne/plan+.pdf\r\n[InternetShortcut.W]\r\n"
+            "URL=file:///D:/Pl+AOQ-ne/plan+-.pdf\r\n"},
+        UrlCase{"OnlyTheUtf7Copy",
+                "[InternetShortcut.W]\nURL=file:///C:/+AOQ-.pdf\nIconFile=C:+AFw-a.ico\n",
+                {"C:\\\xC3\xA4.pdf", "C:\\a.ico"},
+                1,
+                u"\\\\srv2\\share\\b.ico",
+                "[InternetShortcut.W]\nURL=file:///C:/"
+                "+AOQ-.pdf\nIconFile=+AFwAXA-srv2+AFw-share+AFw-b.ico\n"},
         UrlCase{"OtherSectionsAndWebAddresses",
                 "[DEFAULT]\r\nBASEURL=file:///C:/base.htm\r\n[InternetShortcut]\r\n"
                 "URL=https://intranet/plan\r\nIconFile=https://intranet/favicon.ico\r\n"
@@ -131,6 +150,26 @@ TEST(InternetShortcutTest, RefusesWhatCannotBeWritten) {
                            Refusal{0, u"/srv/a.pdf"}, Refusal{1, u"C:\\a\r\nURL=x"}}) {
     EXPECT_EQ(ErrorOf([&] { codePage.Repointed(r.index, r.newPath); }), 1009) << ToUtf8(r.newPath);
   }
+}
+
+TEST(InternetShortcutTest, Utf7BothWays) {
+  struct Utf7Case {
+    std::u16string text;
+    std::string written;
+    std::vector<std::string> alsoRead;  // other well-formed spellings
+  };
+  for (const Utf7Case& c : std::vector<Utf7Case>{
+           {u"Hi Mom -\u263a-!", "Hi Mom -+Jjo--!", {}},
+           {u"\u65e5\u672c\u8a9e", "+ZeVnLIqe-", {"+ZeVnLIqe"}},
+           {u"A\u2262\u0391.", "A+ImIDkQ-.", {"A+ImIDkQ."}},
+           {u"1+1=2", "1+-1=2", {}},
+           {u"C:\\a~b", "C:+AFw-a+AH4-b", {}},
+       }) {
+    EXPECT_EQ(EncodeUtf7(c.text), c.written);
+    EXPECT_EQ(DecodeUtf7(c.written), c.text) << c.written;
+    for (const std::string& other : c.alsoRead) EXPECT_EQ(DecodeUtf7(other), c.text) << other;
+  }
+  for (const char* bad : {"+AGF", "caf\xE9"}) EXPECT_EQ(DecodeUtf7(bad), std::nullopt) << bad;
 }
 
 TEST(InternetShortcutTest, OddUtf16IsDamaged) {
