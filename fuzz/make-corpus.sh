@@ -146,6 +146,8 @@ printf '\x01[InternetShortcut]\r\nURL=file:///C:/Data/plan%%20A.pdf\r\nIconIndex
   >"$out/shortcut/url-code-page"
 printf '\x03\xEF\xBB\xBF[InternetShortcut]\nURL=file://srv1/proj/\xC3\x9Cbersicht.pdf\n[Other]\nURL=file:///C:/x\n' \
   >"$out/shortcut/url-utf8"
+printf '\x07[InternetShortcut]\r\nURL=file:///C:/a.pdf\r\n[InternetShortcut.A]\r\nURL=file:///C:/a.pdf\r\n[InternetShortcut.W]\r\nURL=file:///C:/+AOQ-.pdf\r\n' \
+  >"$out/shortcut/url-copies"
 printf '\x05\xFF\xFE[\0I\0n\0t\0e\0r\0n\0e\0t\0S\0h\0o\0r\0t\0c\0u\0t\0]\0\r\0\n\0U\0R\0L\0=\0C\0:\0\\\0a\0\r\0\n\0' \
   >"$out/shortcut/url-utf16"
 echo "corpus: $(find "$out" -type f | wc -l) files, $(du -sb "$out" | cut -f1) bytes"
