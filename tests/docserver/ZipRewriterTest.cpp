@@ -231,6 +231,8 @@ struct Producer {
   std::vector<std::string> replaced;
 };
 
+void PrintTo(const Producer& producer, std::ostream* os) { *os << producer.name; }
+
 std::vector<Producer> Producers() {
   auto zip64 = [](const TempFolder& f) {
     return Transformed(f, ZipToolPackage(f), "zip64.odt", AsZip64);
@@ -326,6 +328,8 @@ struct Refusal {
   std::string zipOptions;
 };
 
+void PrintTo(const Refusal& refusal, std::ostream* os) { *os << refusal.name; }
+
 class ZipRewriteRefusal : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(ZipRewriteRefusal, BeforeWritingAnything) {
@@ -356,6 +360,8 @@ struct Damage {
   std::string name;
   std::function<std::string(const std::string&, const Layout&)> apply;
 };
+
+void PrintTo(const Damage& damage, std::ostream* os) { *os << damage.name; }
 
 std::vector<Damage> Damages() {
   auto setEnd = [](std::size_t at, std::uint64_t value, int width) {
