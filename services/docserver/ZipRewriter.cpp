@@ -1,5 +1,6 @@
 #include "services/docserver/ZipRewriter.h"
 
+#include <fcntl.h>
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -21,6 +22,8 @@ constexpr int kDeflateLevel = 6;
 constexpr std::string_view kLocalSignature("PK\3\4", 4);
 constexpr std::uint16_t kZip64Version = 45;
 constexpr std::size_t kMaxExtraLength = 0xFFFF;
+// The new package goes to disk in steps of this size while it is written.
+constexpr std::uint64_t kWriteBehind = 8 << 20;
 
 ServiceError Damaged(const std::u16string& path, std::u16string_view why) {
   return ServiceError(
@@ -60,17 +63,33 @@ class PackageOutput {
     Flush();
     WriteAll(outFd_, bytes, faultHook_, path_);
     written_ += bytes.size();
+    StartWriteBack(bytes.size());
   }
 
   void Flush() {
-    if (copyTo_ > copyFrom_) {
-      CopyRange(inFd_, copyFrom_, copyTo_ - copyFrom_, outFd_, faultHook_, path_);
-      written_ += copyTo_ - copyFrom_;
+    while (copyTo_ > copyFrom_) {
+      const std::uint64_t step = std::min(copyTo_ - copyFrom_, kWriteBehind);
+      CopyRange(inFd_, copyFrom_, step, outFd_, faultHook_, path_);
+      copyFrom_ += step;
+      written_ += step;
+      StartWriteBack(step);
     }
     copyFrom_ = copyTo_ = 0;
   }
 
  private:
+  // Starts, without waiting, the write-out of what is not yet on its way to
+  // disk, so that the caller's flush waits for the last step only. A head
+  // start only: the flush reports any failure.
+  void StartWriteBack(std::uint64_t bytes) {
+    unqueued_ += bytes;
+    if (unqueued_ < kWriteBehind) return;
+#ifdef SYNC_FILE_RANGE_WRITE
+    (void)::sync_file_range(outFd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    unqueued_ = 0;
+  }
+
   int inFd_;
   int outFd_;
   const FaultHook& faultHook_;
@@ -78,6 +97,7 @@ class PackageOutput {
   std::uint64_t written_ = 0;
   std::uint64_t copyFrom_ = 0;
   std::uint64_t copyTo_ = 0;
+  std::uint64_t unqueued_ = 0;
 };
 
 // What a replaced entry's directory record must say.
