@@ -36,6 +36,21 @@ std::size_t Zip64OffsetAt(const std::string& record) {
 
 }  // namespace
 
+LayoutRecord ReadRecord(std::string bytes) {
+  LayoutRecord r;
+  r.bytes = std::move(bytes);
+  r.name = r.bytes.substr(46, Le(r.bytes, 28, 2));
+  r.zip64OffsetAt = Zip64OffsetAt(r.bytes);
+  r.local = r.zip64OffsetAt ? Le(r.bytes, r.zip64OffsetAt, 8) : Le(r.bytes, 42, 4);
+  return r;
+}
+
+std::string Zip64Field(const std::string& header, std::size_t extraAt, std::size_t extraLength) {
+  for (std::size_t at = extraAt; at + 4 <= extraAt + extraLength; at += 4 + Le(header, at + 2, 2))
+    if (Le(header, at, 2) == 1) return header.substr(at + 4, Le(header, at + 2, 2));
+  return {};
+}
+
 Layout ReadLayout(const std::string& file) {
   Layout layout;
   layout.endAt = file.rfind(std::string("PK\5\6", 4));
@@ -55,12 +70,8 @@ Layout ReadLayout(const std::string& file) {
     if (file.compare(at, 4, "PK\1\2") != 0) throw std::runtime_error("no directory record");
     const std::size_t size =
         46 + Le(file, at + 28, 2) + Le(file, at + 30, 2) + Le(file, at + 32, 2);
-    LayoutRecord r;
+    LayoutRecord r = ReadRecord(file.substr(at, size));
     r.at = at;
-    r.bytes = file.substr(at, size);
-    r.name = r.bytes.substr(46, Le(file, at + 28, 2));
-    r.zip64OffsetAt = Zip64OffsetAt(r.bytes);
-    r.local = r.zip64OffsetAt ? Le(r.bytes, r.zip64OffsetAt, 8) : Le(r.bytes, 42, 4);
     layout.records.push_back(std::move(r));
     at += size;
   }
@@ -98,15 +109,33 @@ std::string WithoutOffset(const LayoutRecord& record) {
   return bytes;
 }
 
-std::string AsZip64(const std::string& file) {
+std::string WithoutZip64(const std::string& record) {
+  std::string fixed = record.substr(0, 46);
+  for (std::size_t at : {6, 20, 24, 30, 42}) SetLe(fixed, at, 0, at == 6 || at == 30 ? 2 : 4);
+  const std::size_t extraAt = 46 + Le(record, 28, 2), extraEnd = extraAt + Le(record, 30, 2);
+  std::string extra;
+  for (std::size_t at = extraAt; at + 4 <= extraEnd; at += 4 + Le(record, at + 2, 2))
+    if (Le(record, at, 2) != 1) extra += record.substr(at, 4 + Le(record, at + 2, 2));
+  return fixed + record.substr(46, extraAt - 46) + extra + record.substr(extraEnd);
+}
+
+std::string AsZip64(const std::string& file, bool sizesToo) {
   const Layout layout = ReadLayout(file);
   std::string central;
   for (const LayoutRecord& r : layout.records) {
     std::string record = r.bytes;
     const std::size_t extraEnd = 46 + Le(record, 28, 2) + Le(record, 30, 2);
-    std::string block("\1\0\x08\0", 4);
+    std::string block("\1\0\0\0", 4);
+    if (sizesToo) {
+      block.append(16, '\0');
+      SetLe(block, 4, Le(record, 24, 4), 8);
+      SetLe(block, 12, Le(record, 20, 4), 8);
+      SetLe(record, 20, 0xFFFFFFFF, 4);
+      SetLe(record, 24, 0xFFFFFFFF, 4);
+    }
     block.append(8, '\0');
-    SetLe(block, 4, r.local, 8);
+    SetLe(block, block.size() - 8, r.local, 8);
+    SetLe(block, 2, block.size() - 4, 2);
     record.insert(extraEnd, block);
     SetLe(record, 30, Le(record, 30, 2) + block.size(), 2);
     SetLe(record, 42, 0xFFFFFFFF, 4);

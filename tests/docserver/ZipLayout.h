@@ -39,9 +39,20 @@ Layout ReadLayout(const std::string& file);
 // The record with its local-header offset (in the header or zip64 field) zeroed.
 std::string WithoutOffset(const LayoutRecord& record);
 
-// A copy of file with every directory record's offset moved into a zip64 extra
-// field, and zip64 end records added: the form a writer uses past 4 GiB.
-std::string AsZip64(const std::string& file);
+// A directory record read from its bytes.
+LayoutRecord ReadRecord(std::string bytes);
+// The data of a header's first zip64 extra field (extra fields at extraAt,
+// extraLength bytes long); empty when there is none.
+std::string Zip64Field(const std::string& header, std::size_t extraAt, std::size_t extraLength);
+
+// The record without its zip64 fields, and with the fields they stand for
+// (version needed, sizes, extra length, offset) zeroed.
+std::string WithoutZip64(const std::string& record);
+
+// A copy of file with every directory record's offset (and sizes, when asked)
+// moved into a zip64 extra field, and zip64 end records added: the form a
+// writer uses past 4 GiB.
+std::string AsZip64(const std::string& file, bool sizesToo = false);
 
 // A copy of file with the directory records' order rotated by one: the first
 // record becomes the last; the data stays where it is.
