@@ -131,7 +131,8 @@ std::string EndRecords(const ZipDirectory& dir, std::uint64_t centralAt,
       AppendLe(record, 0, 4);              // the directory's disk
       AppendLe(record, count, 8);
       AppendLe(record, count, 8);
-      AppendLe(record, 0, 16);  // directory size and offset, below
+      AppendLe(record, 0, 8);  // directory size, below
+      AppendLe(record, 0, 8);  // and offset
     }
     StoreLe(record, 40, centralSize, 8);
     StoreLe(record, 48, centralAt, 8);
