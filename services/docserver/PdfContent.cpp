@@ -129,7 +129,10 @@ class PdfContent final : public DocumentContent {
     if (listed_) return links_.size();
     PdfLinkSurvey survey;
     try {
+      const std::size_t warned = pdf_->numWarnings();
       survey = SurveyPdfLinks(*pdf_);
+      // qpdf reads a broken object as null and warns: a link would go missing unseen.
+      if (pdf_->numWarnings() > warned) throw pdf_->getWarnings().back();
     } catch (const std::exception& e) {
       throw Damaged(e);
     }
