@@ -1,10 +1,6 @@
 #include "services/docserver/PdfContent.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <set>
 #include <vector>
 
@@ -17,6 +13,7 @@
 #include "services/docserver/DocumentFile.h"
 #include "services/docserver/ErrnoError.h"
 #include "services/docserver/FileWriting.h"
+#include "services/docserver/PdfInputSource.h"
 #include "services/docserver/PdfLinkPlaces.h"
 #include "services/docserver/PdfText.h"
 #include "services/docserver/PdfUpdate.h"
@@ -55,10 +52,6 @@ std::string UriBytes(std::u16string_view text) {
   }
   return out;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
 
 // One string of a link, as found and as it is to be written.
 struct StringState {
@@ -100,16 +93,10 @@ class PdfContent final : public DocumentContent {
     logger->setError(logger->discard());
     pdf_->setLogger(logger);
     pdf_->setSuppressWarnings(true);
-    const int copy = ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) throw ErrnoError(errno, u"Cannot read", path_);
-    std::unique_ptr<std::FILE, FileCloser> stream(::fdopen(copy, "rb"));
-    if (!stream) {
-      const int error = errno;
-      ::close(copy);
-      throw ErrnoError(error, u"Cannot read", path_);
-    }
     try {
-      pdf_->processFile(ToUtf8(path_).c_str(), stream.release(), true);
+      pdf_->processInputSource(std::make_shared<PdfInputSource>(file.fd(), size, path_));
+    } catch (const ServiceError&) {
+      throw;
     } catch (const QPDFExc& e) {
       if (e.getErrorCode() == qpdf_e_password) {
         throw ServiceError(error_number::kEncryptedPdf,
@@ -133,6 +120,8 @@ class PdfContent final : public DocumentContent {
       survey = SurveyPdfLinks(*pdf_);
       // qpdf reads a broken object as null and warns: a link would go missing unseen.
       if (pdf_->numWarnings() > warned) throw pdf_->getWarnings().back();
+    } catch (const ServiceError&) {
+      throw;
     } catch (const std::exception& e) {
       throw Damaged(e);
     }

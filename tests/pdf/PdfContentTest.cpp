@@ -58,6 +58,14 @@ std::vector<KindCase> KindCases() {
        u"D:\\Tools\\run.bat",
        {"\"/F\": \"u:/D/Tools/run.bat\"", "\"/F\": " + JsonText("D:\\Tools\\run.bat"),
         "\"/P\": \"u:-q\""}},
+      {"launch-with-only-a-windows-name",
+       OnePagePdf("", "4 0 R",
+                  {LinkAnnotation("<< /S /Launch /Win << /F (\\\\\\\\srv1\\\\proj\\\\a.xlsx) "
+                                  "/O (open) >> >>")}),
+       {u"\\\\srv1\\proj\\a.xlsx"},
+       0,
+       u"\\\\srv2\\proj\\a.xlsx",
+       {"\"/F\": " + JsonText("\\\\srv2\\proj\\a.xlsx"), "\"/O\": \"u:open\""}},
       {"file-specification-dictionary",
        OnePagePdf("", "4 0 R",
                   {LinkAnnotation("<< /S /GoToR /F 5 0 R /D [0 /Fit] >>"),
@@ -136,15 +144,30 @@ TEST(PdfContent, ListsAndRepointsEachKindOfLink) {
   }
 }
 
-TEST(PdfContent, WebLinksAreNoFileLinksAndLeaveTheFileAlone) {
+TEST(PdfContent, WebLinksAndEmbeddedFilesAreNoFileLinks) {
+  const std::vector<std::string> pdfs = {
+      OnePagePdf("", "4 0 R 5 0 R 6 0 R",
+                 {LinkAnnotation("<< /S /URI /URI (https://example.org/a.pdf) >>"),
+                  LinkAnnotation("<< /S /GoTo /D [3 0 R /Fit] >>"),
+                  LinkAnnotation("<< /S /URI /URI (mailto:someone@example.org) >>")}),
+      // a relative URI counts from the document's base address, not from its folder
+      OnePagePdf("/URI << /Base (https://example.org/docs/) >>", "4 0 R",
+                 {LinkAnnotation("<< /S /URI /URI (plan.docx) >>")}),
+      // a file specification with the file's bytes inside names nothing outside
+      OnePagePdf("", "4 0 R",
+                 {LinkAnnotation("<< /S /Launch /F << /Type /Filespec /F (/C/a.txt) /EF << /F 5 0 "
+                                 "R >> >> >>"),
+                  "<< /Type /EmbeddedFile /Length 1 >>\nstream\nx\nendstream"}),
+  };
   TempFolder folder;
-  const fs::path file = folder / "web.pdf";
-  WriteBytes(file, OnePagePdf("", "4 0 R 5 0 R",
-                              {LinkAnnotation("<< /S /URI /URI (https://example.org/a.pdf) >>"),
-                               LinkAnnotation("<< /S /GoTo /D [3 0 R /Fit] >>")}));
-  LoadedPdf pdf = LoadPdf(file);
-  EXPECT_TRUE(pdf.links.empty());
-  EXPECT_FALSE(pdf.content->HasChanges());
+  for (std::size_t i = 0; i < pdfs.size(); ++i) {
+    SCOPED_TRACE(i);
+    const fs::path file = folder / ("none" + std::to_string(i) + ".pdf");
+    WriteBytes(file, pdfs[i]);
+    LoadedPdf pdf = LoadPdf(file);
+    EXPECT_TRUE(pdf.links.empty());
+    EXPECT_FALSE(pdf.content->HasChanges());
+  }
 }
 
 TEST(PdfContent, UriLinksReadBackByAnotherReader) {
