@@ -295,35 +295,57 @@ TEST(PdfContent, RelativeAndAbsoluteFormsStayInTheirForm) {
   }
 }
 
-TEST(PdfContent, AFileWithACrossReferenceStreamGetsOneInItsUpdate) {
+// A file whose last cross-reference section is a stream gets a stream in its
+// update; a linearized file gets a table, as its last section is one.
+struct XrefCase {
+  const char* name;
+  const char* qpdfOptions;  // how qpdf rewrites the hand-written file
+  const char* expected;     // what the update's cross-reference section starts with
+  const char* unexpected;
+};
+
+TEST(PdfContent, AnUpdateUsesTheCrossReferenceStyleOfTheFile) {
+  const XrefCase cases[] = {
+      {"object-streams", "--object-streams=generate", "/Type /XRef", "\nxref\n"},
+      {"linearized", "--linearize", "\nxref\n", "/Type /XRef"},
+  };
   TempFolder folder;
-  const fs::path plain = folder / "plain.pdf", original = folder / "streams.pdf",
-                 first = folder / "first.pdf", second = folder / "second.pdf";
+  const fs::path plain = folder / "plain.pdf";
   WriteBytes(plain, OnePagePdf("", "4 0 R",
-                               {LinkAnnotation("<< /S /GoToR /F (/C/Data/a.pdf) /D [0 /Fit] >>")}));
-  const CommandResult made =
-      RunCommand("qpdf --object-streams=generate " + Quoted(plain) + " " + Quoted(original));
-  ASSERT_EQ(made.status, 0) << made.output;
-  ASSERT_NE(ReadBytes(original).find("/XRef"), std::string::npos);
+                               {LinkAnnotation("<< /S /URI /URI (file:///C:/Data/a.pdf) >>")}));
+  for (const XrefCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path original = folder / (std::string(c.name) + ".pdf");
+    const fs::path first = folder / (std::string(c.name) + "-1.pdf");
+    const fs::path second = folder / (std::string(c.name) + "-2.pdf");
+    const CommandResult made = RunCommand(std::string("qpdf ") + c.qpdfOptions + " " +
+                                          Quoted(plain) + " " + Quoted(original));
+    ASSERT_EQ(made.status, 0) << made.output;
 
-  LoadedPdf pdf = LoadPdf(original);
-  ASSERT_EQ(pdf.links, std::vector<std::u16string>{u"C:\\Data\\a.pdf"});
-  pdf.content->Repoint(0, u"D:\\Data\\a.pdf");
-  WriteChangedTo(*pdf.content, first);
-  ExpectSoundUpdate(original, first);
-  const std::string update = ReadBytes(first).substr(ReadBytes(original).size());
-  EXPECT_NE(update.find("/Type /XRef"), std::string::npos) << update;
-  EXPECT_EQ(update.find("\nxref\n"), std::string::npos) << update;
+    LoadedPdf pdf = LoadPdf(original);
+    ASSERT_EQ(pdf.links, std::vector<std::u16string>{u"C:\\Data\\a.pdf"});
+    pdf.content->Repoint(0, u"D:\\Data\\a.pdf");
+    WriteChangedTo(*pdf.content, first);
+    ExpectSoundUpdate(original, first);
+    const std::string update = ReadBytes(first).substr(ReadBytes(original).size());
+    EXPECT_NE(update.find(c.expected), std::string::npos) << update;
+    EXPECT_EQ(update.find(c.unexpected), std::string::npos) << update;
 
-  // The server hands over the new file; a second move stacks a second update.
-  DocumentFile written = DocumentFile::Open(NativePathToText(first.string()));
-  pdf.content->Committed(written);
-  EXPECT_EQ(pdf.content->AbsolutePath(0), u"D:\\Data\\a.pdf");
-  EXPECT_FALSE(pdf.content->HasChanges());
-  pdf.content->Repoint(0, u"E:\\Data\\a.pdf");
-  WriteChangedTo(*pdf.content, second);
-  ExpectSoundUpdate(first, second);
-  EXPECT_EQ(LoadPdf(second).links, std::vector<std::u16string>{u"E:\\Data\\a.pdf"});
+    // The server hands over the new file; a second move stacks a second update.
+    DocumentFile written = DocumentFile::Open(NativePathToText(first.string()));
+    pdf.content->Committed(written);
+    EXPECT_EQ(pdf.content->AbsolutePath(0), u"D:\\Data\\a.pdf");
+    EXPECT_FALSE(pdf.content->HasChanges());
+    pdf.content->Repoint(0, u"E:\\Data\\a.pdf");
+    WriteChangedTo(*pdf.content, second);
+    ExpectSoundUpdate(first, second);
+    EXPECT_EQ(LoadPdf(second).links, std::vector<std::u16string>{u"E:\\Data\\a.pdf"});
+    if (HaveCommand("pdfinfo")) {
+      const CommandResult urls = RunCommand("pdfinfo -url " + Quoted(second));
+      EXPECT_NE(urls.output.find("file:///E:/Data/a.pdf"), std::string::npos) << urls.output;
+      EXPECT_EQ(urls.output.find("file:///C:/"), std::string::npos) << urls.output;
+    }
+  }
 }
 
 TEST(PdfContent, RepointingBackToTheOldPathIsNoChange) {
