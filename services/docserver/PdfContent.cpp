@@ -168,7 +168,7 @@ class PdfContent final : public DocumentContent {
     std::vector<std::pair<std::string, PdfPath>> written;
     for (const StringState& string : link.strings) {
       const QPDFObjGen top = string.place.top;
-      if (top.getObj() == 0 || pdf_->getObject(top).isStream()) {
+      if (top.getObj() == 0 || IsStream(top)) {
         throw ServiceError(error_number::kUnchangeablePdf,
                            u"Cannot change a link of '" + path_ +
                                u"': it is kept in an object that cannot be written again");
@@ -236,6 +236,14 @@ class PdfContent final : public DocumentContent {
     return ServiceError(error_number::kDamagedPdf, u"Cannot read '" + path_ +
                                                        u"': the PDF is damaged (" +
                                                        FromUtf8(std::string_view(e.what())) + u")");
+  }
+
+  bool IsStream(QPDFObjGen top) {
+    try {
+      return pdf_->getObject(top).isStream();
+    } catch (const std::exception& e) {
+      throw Damaged(e);
+    }
   }
 
   LinkState& Link(std::size_t index) {
