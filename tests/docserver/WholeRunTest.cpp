@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -93,6 +95,39 @@ TEST(WholeRun, OwnerFilesAndEmptyFilesArePassedOverAndTheDocumentsAfterThemProce
   std::string bytes = ReadBytes(folder / "~$real.docx");
   { std::ofstream(folder / "~$real.docx", std::ios::binary) << bytes.substr(0, bytes.size() / 2); }
   EXPECT_EQ(RunOver(folder.path(), rows), number::kDamagedPackage);
+}
+
+// The documents after the current one are read ahead; none of that may show.
+TEST(WholeRun, ADamagedDocumentStopsTheRunInWalkOrderWithNothingAfterItChanged) {
+  TempFolder folder;
+  std::vector<std::string> walkOrder;
+  for (int i = 0; i < 12; ++i) {
+    const std::string name = "doc" + std::to_string(i) + (i % 2 ? ".docx" : ".xlsx");
+    WritePackage(folder / name, ThreeLinks(std::to_string(i)));
+  }
+  for (const auto& item : fs::directory_iterator(folder.path())) {
+    walkOrder.push_back(item.path().filename());
+  }
+  const auto damaged = walkOrder.begin() + 6;
+  std::ofstream(folder / *damaged, std::ios::binary) << "PK\3\4 not really";
+  std::map<std::string, std::string> before;
+  for (const std::string& name : walkOrder) before[name] = ReadBytes(folder / name);
+
+  Rows rows;
+  std::u16string description;
+  EXPECT_EQ(RunOver(folder.path(), rows, {}, &description), number::kDamagedPackage);
+  EXPECT_NE(description.find(U16(*damaged)), std::u16string::npos);
+  std::vector<std::u16string> expected;
+  for (auto name = walkOrder.begin(); name != damaged; ++name) {
+    for (const std::u16string& path : LinkPaths(folder / *name)) {
+      expected.push_back(U16("\\\\srv1") + path.substr(6) + u" -> " + path + u" in " +
+                         U16((folder / *name).string()));
+    }
+  }
+  EXPECT_EQ(rows.listed, expected) << "rows in walk order, all before the damaged document";
+  for (auto name = damaged; name != walkOrder.end(); ++name) {
+    EXPECT_TRUE(ReadBytes(folder / *name) == before[*name]) << *name;
+  }
 }
 
 TEST(WholeRun, AFailedWriteLeavesThatDocumentUnchangedUnlistedAndNamedInTheError) {
