@@ -28,8 +28,16 @@
 //   1008  the document changed on disk since it was opened, by someone else
 //   1009  the new path cannot be written in the link's form so that it reads back
 //         as that path
-//   1010  the new path does not fit where the file keeps a fixed-size field (a
-//         shortcut's 260-character environment buffers, 16-bit lengths)
+// PDF failures use 1010-1012 (1007 for a signed PDF):
+//   1010  a PDF that cannot be read: no usable cross-reference data or trailer,
+//         broken objects on the way to its links
+//   1011  an encrypted PDF: one that needs a password cannot be opened; one that
+//         opens without is listed, but its links are not changed
+//   1012  a PDF whose links cannot be changed by an appended update: its
+//         cross-reference data had to be rebuilt, or the link is kept in a stream
+// Shortcut failures:
+//   1013  the new path does not fit where a shortcut keeps a fixed-size field (its
+//         260-character environment buffers, 16-bit lengths)
 namespace quavelle::docserver::error_number {
 
 using namespace quavelle::error_number;
@@ -44,6 +52,9 @@ inline constexpr std::int32_t kPartTooLarge = 1006;
 inline constexpr std::int32_t kSignedDocument = 1007;
 inline constexpr std::int32_t kDocumentChanged = 1008;
 inline constexpr std::int32_t kUnwritablePath = 1009;
-inline constexpr std::int32_t kDoesNotFit = 1010;
+inline constexpr std::int32_t kDamagedPdf = 1010;
+inline constexpr std::int32_t kEncryptedPdf = 1011;
+inline constexpr std::int32_t kUnchangeablePdf = 1012;
+inline constexpr std::int32_t kDoesNotFit = 1013;
 
 }  // namespace quavelle::docserver::error_number

@@ -43,7 +43,7 @@
 //     (it holds variables such as %USERPROFILE%, which cannot be followed);
 //   - a character that has no byte in the 8-bit code page (Windows-1252),
 //     wherever an 8-bit copy is stored.
-// Refused with 1010: a path that does not fit a fixed-size buffer (259
+// Refused with 1013: a path that does not fit a fixed-size buffer (259
 // characters in the environment blocks), or a string or item past 65535 units.
 // Damaged files fail with 1003.
 namespace quavelle::docserver {
