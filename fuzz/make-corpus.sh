@@ -185,10 +185,10 @@ ref odf-part 06 'Pictures/1.png'
 ref odf-web 04 'https://example.org/x'
 # --- shortcuts: selector byte (kind, new path; see ShortcutFuzzer.cpp), then the file
 lnk="$PWD/../tests/shortcuts/fixtures"
-for f in published-example mapped-drive wine-drive wine-share environment-variable no-link-info; do
+for f in wine-drive wine-share; do
   { printf '\x00'; cat "$lnk/$f.lnk"; } >"$out/shortcut/$f"
 done
-{ printf '\x02'; cat "$lnk/mapped-drive.lnk"; } >"$out/shortcut/mapped-drive-to-share"
+{ printf '\x02'; cat "$lnk/wine-drive.lnk"; } >"$out/shortcut/wine-drive-to-share"
 { printf '\x06'; cat "$lnk/wine-drive.lnk"; } >"$out/shortcut/wine-drive-to-accents"
 printf '\x01[InternetShortcut]\r\nURL=file:///C:/Data/plan%%20A.pdf\r\nIconIndex=0\r\nIconFile=\\\\srv1\\proj\\a.ico\r\n' \
   >"$out/shortcut/url-code-page"

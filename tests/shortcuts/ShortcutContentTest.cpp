@@ -110,24 +110,6 @@ TEST_P(ShortcutFiles, RepointWriteAndReadBack) {
 INSTANTIATE_TEST_SUITE_P(
     Shortcuts, ShortcutFiles,
     ::testing::Values(
-        FileCase{"PublishedExample",
-                 "published-example.lnk",
-                 "",
-                 ".lnk",
-                 {"C:\\test\\a.txt"},
-                 u"D:\\test\\a.txt"},
-        FileCase{"MappedDrive",
-                 "mapped-drive.lnk",
-                 "",
-                 ".lnk",
-                 {"\\\\10.0.0.150\\LMmetal\\A - LM METAL LIFT\\01.OBCHOD - BRO\xC5\xBD"
-                  "URY - Prodejn\xC3\xAD a technick\xC3\xA9 informace o produktech\\ETN\\"
-                  "ETN-Katalog-ENG\\Katalog ETN 10_2017\\Lift-programme\\ETN-lift programme "
-                  "2017.pdf"},
-                 u"\\\\srv2\\LMmetal\\A - LM METAL LIFT\\01.OBCHOD - BRO\u017dURY - Prodejn\u00ed "
-                 u"a technick\u00e9 informace o produktech\\ETN\\ETN-Katalog-ENG\\Katalog ETN "
-                 u"10_2017\\Lift-programme\\ETN-lift programme 2017.pdf"},
-        FileCase{"NoLinkInformation", "no-link-info.lnk", "", ".lnk", {}, u""},
         FileCase{"WineDrive",
                  "wine-drive.lnk",
                  "",
@@ -156,10 +138,8 @@ struct RefusedCase {
 
 TEST(ShortcutContentTest, RefusalLeavesFileAndContentAsTheyWere) {
   for (const RefusedCase& c :
-       {RefusedCase{"published-example.lnk", u"\\\\srv2\\c\\test\\a.txt", 1009},
-        RefusedCase{"published-example.lnk", u"D:\\test\\b.txt", 1009},
-        RefusedCase{"environment-variable.lnk",
-                    u"D:\\Users\\Jonathan\\AppData\\Roaming\\.minecraft", 1009},
+       {RefusedCase{"wine-drive.lnk", u"\\\\srv2\\c\\Data\\plan.docx", 1009},
+        RefusedCase{"wine-drive.lnk", u"D:\\Other\\plan.docx", 1009},
         RefusedCase{"wine-share.lnk", u"\\\\srv2\\\u8a08\u753b\\plan.docx", 1009}}) {
     testing::TempFolder folder;
     const fs::path document = folder / "refused.lnk";
@@ -184,7 +164,7 @@ TEST(ShortcutContentTest, RefusalLeavesFileAndContentAsTheyWere) {
 TEST(ShortcutContentTest, DamagedShortcutFailsToLoad) {
   testing::TempFolder folder;
   for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
-           {"truncated.lnk", ReadBytes(kFixtures / "truncated-block.lnk")},
+           {"truncated.lnk", ReadBytes(kFixtures / "wine-drive.lnk").substr(0, 200)},
            {"empty.lnk", ""},
            {"text.lnk", "[InternetShortcut]\r\nURL=file:///C:/a.pdf\r\n"}}) {
     WriteBytes(folder / name, bytes);
