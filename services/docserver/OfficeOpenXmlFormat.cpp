@@ -1,21 +1,10 @@
 #include "services/docserver/OfficeOpenXmlFormat.h"
 
+#include "services/PathText.h"
 #include "services/Text.h"
 #include "services/docserver/XmlPart.h"
 
 namespace quavelle::docserver {
-namespace {
-
-// Relative targets count from the folder that holds the package.
-std::u16string FolderOf(const std::u16string& path) {
-  std::size_t slash = path.find_last_of(u'/');
-  if (slash == std::u16string::npos) return u"";
-  if (slash == 0) return u"/";
-  return path.substr(0, slash);
-}
-
-}  // namespace
-
 bool OfficeOpenXmlFormat::IsLinkPart(std::string_view entryName) const {
   return EndsWithIgnoringAsciiCase(entryName, ".rels");
 }
@@ -30,7 +19,9 @@ void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view /*entr
                                     const std::u16string& documentPath,
                                     std::vector<FoundLink>& out) const {
   const auto context = std::make_shared<const TargetContext>(
-      TargetContext{TargetSyntax::OfficeOpenXml, FolderOf(documentPath), documentPath});
+      // Relative targets count from the folder that holds the package.
+      TargetContext{TargetSyntax::OfficeOpenXml,
+                    std::u16string(FolderOf(std::u16string_view(documentPath))), documentPath});
   part.ForEachElement([&](const XmlElement& element) {
     if (element.localName != "Relationship") return;
     const XmlAttribute* target = nullptr;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "services/PathText.h"
 #include "services/Text.h"
 #include "services/docserver/AtomicFileReplace.h"
 #include "services/docserver/DocServerErrors.h"
@@ -30,10 +31,9 @@ std::string RealPath(const std::u16string& path) {
 // Whether a link reads back as the path asked for; the separator may differ
 // ("D:/Data/a.xlsx" reads back as "D:\Data\a.xlsx").
 bool ReadsBackAs(std::u16string_view read, std::u16string_view asked) {
-  auto separator = [](char16_t c) { return c == u'/' || c == u'\\'; };
   return read.size() == asked.size() &&
          std::equal(read.begin(), read.end(), asked.begin(), [&](char16_t a, char16_t b) {
-           return a == b || (separator(a) && separator(b));
+           return a == b || (IsPathSeparator(a) && IsPathSeparator(b));
          });
 }
 

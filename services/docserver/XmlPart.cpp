@@ -28,6 +28,24 @@ std::u16string Where(std::u16string_view documentPath, std::string_view partName
   return u"'" + std::u16string(documentPath) + u"': part '" + FromUtf8(partName) + u"'";
 }
 
+// Whether a DOCTYPE's text ("name PUBLIC 'id' 'uri' [...]") declares anything
+// itself: an internal subset can define entities, which would give text a
+// meaning this reader does not see. Without one it only names a DTD, which is
+// never loaded.
+bool HasInternalSubset(std::string_view doctype) {
+  char quote = 0;
+  for (char c : doctype) {
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '[') {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Reading parses in place: pugixml decodes into text itself, which must then
 // outlive doc. Rewriting keeps the text as read and parses a copy.
 void Parse(pugi::xml_document& doc, std::string& text, bool inPlace, pugi::xml_encoding& encoding,
@@ -43,10 +61,10 @@ void Parse(pugi::xml_document& doc, std::string& text, bool inPlace, pugi::xml_e
                            FromUtf8(std::string_view(std::to_string(result.offset))) + u")");
   }
   for (pugi::xml_node node : doc.children()) {
-    if (node.type() == pugi::node_doctype) {
-      throw ServiceError(error_number::kDocTypeInPart, u"Cannot read " +
-                                                           Where(documentPath, partName) +
-                                                           u" carries a document type declaration");
+    if (node.type() == pugi::node_doctype && HasInternalSubset(node.value())) {
+      throw ServiceError(
+          error_number::kDocTypeInPart,
+          u"Cannot read " + Where(documentPath, partName) + u" declares entities of its own");
     }
   }
   encoding = result.encoding;

@@ -39,8 +39,10 @@ enum class XmlPartUse {
 };
 
 // One XML part of a package, parsed as it is: declaration, whitespace and
-// comments kept. A part that is not well-formed (1004) or declares a document
-// type (1005) is refused with an error naming the document and the part.
+// comments kept. A part that is not well-formed (1004) or whose document type
+// declaration has an internal subset (1005) is refused with an error naming the
+// document and the part; a declaration that only names a DTD is kept and the
+// DTD is never loaded.
 class XmlPart {
  public:
   XmlPart(std::string text, std::u16string_view documentPath, std::string_view partName,
