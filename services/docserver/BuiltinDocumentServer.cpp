@@ -1,8 +1,8 @@
 #include "services/docserver/BuiltinDocumentServer.h"
 
-#include "services/docserver/PackageDocument.h"
-#include "services/docserver/PackageFormat.h"
-#include "services/docserver/PackageState.h"
+#include "services/docserver/BuiltinDocument.h"
+#include "services/docserver/DocumentKinds.h"
+#include "services/docserver/DocumentState.h"
 
 namespace quavelle {
 namespace {
@@ -11,12 +11,13 @@ class BuiltinDocumentServer : public DocumentServer {
  public:
   explicit BuiltinDocumentServer(docserver::ServerOptions options) : options_(std::move(options)) {}
 
-  // Decided by the file name alone, so a walk over other files costs no I/O.
+  // The kind is decided by the file name, so a walk over other files costs no I/O.
   std::unique_ptr<Document> Open(const std::u16string& path) override {
-    std::unique_ptr<docserver::PackageFormat> format = docserver::PackageFormatForFileName(path);
-    if (!format) return std::make_unique<docserver::PlainDocument>(path);
-    return std::make_unique<docserver::PackageDocument>(
-        std::make_shared<docserver::PackageState>(path, std::move(format), options_));
+    std::unique_ptr<docserver::DocumentContent> content =
+        docserver::ContentForFileName(path, options_);
+    if (!content) return std::make_unique<docserver::PlainDocument>(path);
+    return std::make_unique<docserver::BuiltinDocument>(
+        std::make_shared<docserver::DocumentState>(path, std::move(content), options_));
   }
 
  private:

@@ -11,6 +11,7 @@ enum class ReplaceStep {
   Write,       // each write of package bytes
   Sync,        // flushing the temporary file
   Rename,      // putting it in place of the document
+  FolderSync,  // flushing the folder after the rename
 };
 
 // Returns 0 to let the step run, or an errno value to fail it with.

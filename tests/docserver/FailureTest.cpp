@@ -69,15 +69,15 @@ TEST(InterruptedWrite, LeavesTheDocumentAsItWasAndNoTemporaryFile) {
   };
   auto server = CreateBuiltinDocumentServer(options);
   std::unique_ptr<Document> document = server->Open(U16(file.string()));
-  std::unique_ptr<LinkedDocument> link = LinkAt(*document, 0);
+  EnumeratedLinks links(*document);
+  links[0].SetPath(u"D:\\Data\\plan.xlsx");
 
-  EXPECT_EQ(ErrorNumber([&] { link->SetPath(u"D:\\Data\\plan.xlsx"); }), number::kDiskFull);
+  EXPECT_EQ(ErrorNumber([&] { links.Finish(); }), number::kDiskFull);
   EXPECT_EQ(ReadBytes(file), before);
   EXPECT_EQ(FolderListing(folder.path()), std::vector<std::string>{"a.docx"});
-  EXPECT_EQ(link->AbsolutePath(), u"C:\\Data\\plan.xlsx");
 
-  failing = false;  // the same objects work once the fault is gone
-  link->SetPath(u"D:\\Data\\plan.xlsx");
+  failing = false;  // the same document works once the fault is gone
+  EXPECT_EQ(LinkPaths(*document), std::vector<std::u16string>{u"D:\\Data\\plan.xlsx"});
   EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"D:\\Data\\plan.xlsx"});
 }
 
@@ -98,7 +98,7 @@ TEST(ConcurrentSave, WhileTheNewVersionIsWrittenIsKept) {
   };
   auto server = CreateBuiltinDocumentServer(options);
   std::unique_ptr<Document> document = server->Open(U16(file.string()));
-  EXPECT_EQ(ErrorNumber([&] { LinkAt(*document, 0)->SetPath(u"D:\\Data\\plan.xlsx"); }),
+  EXPECT_EQ(ErrorNumber([&] { SetPathAt(*document, 0, u"D:\\Data\\plan.xlsx"); }),
             number::kDocumentChanged);
   EXPECT_EQ(ReadBytes(file), theirs);
   EXPECT_EQ(FolderListing(folder.path()), std::vector<std::string>{"a.docx"});

@@ -28,7 +28,7 @@ TEST(Rewrite, ChangesOnlyThatLinkKeepsItsFormEscapesMarkupAndCopiesOtherEntriesR
   auto server = CreateBuiltinDocumentServer();
   std::unique_ptr<Document> document = server->Open(U16(file.string()));
   const std::u16string odd = u"D:\\R&D \"Q1\" <draft>\\data.ods";
-  LinkAt(*document, 1)->SetPath(odd);
+  SetPathAt(*document, 1, odd);
 
   EXPECT_EQ(LinkPaths(file), (std::vector<std::u16string>{u"C:\\Data\\a.ods", odd}));
   // Every byte of the part but the value itself is as it was.
@@ -91,6 +91,12 @@ TEST(Rewrite, KeepsEveryEntrysTimestampEvenInTheHourDaylightSavingSkips) {
     EXPECT_EQ(EntryField(after, name, kCentralDosTime, kLocalDosTime), kSkippedHour) << name;
 }
 
+struct stat Stat(const fs::path& file) {
+  struct stat st {};
+  EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
+  return st;
+}
+
 // Two links in the document's rels and one in a footer's.
 struct WordDocument {
   TempFolder folder;
@@ -108,19 +114,34 @@ TEST(Rewrite, LaterChangesBuildOnEarlierOnesInOneAndSeveralParts) {
   WordDocument word;
   auto server = CreateBuiltinDocumentServer();
   std::unique_ptr<Document> document = server->Open(U16(word.file.string()));
-  std::unique_ptr<LinkedDocument> first = LinkAt(*document, 0);
-  std::unique_ptr<LinkedDocument> second = LinkAt(*document, 1);
-  std::unique_ptr<LinkedDocument> footer = LinkAt(*document, 2);
-  first->SetPath(u"D:\\Data\\plan a.xlsx");
-  second->SetPath(u"D:\\old\\data.xlsx");
-  footer->SetPath(u"D:\\Data\\footer.docx");
-  first->SetPath(u"E:\\Data\\plan a.xlsx");
+  EnumeratedLinks links(*document);
+  links[0].SetPath(u"D:\\Data\\plan a.xlsx");
+  links[1].SetPath(u"D:\\old\\data.xlsx");
+  links[2].SetPath(u"D:\\Data\\footer.docx");
+  links[0].SetPath(u"E:\\Data\\plan a.xlsx");
+  EXPECT_EQ(links[0].AbsolutePath(), u"E:\\Data\\plan a.xlsx");
+  const struct stat untouched = Stat(word.file);
+  links.Finish();
+  EXPECT_NE(Stat(word.file).st_ino, untouched.st_ino) << "written when the enumeration ended";
 
-  EXPECT_EQ(first->AbsolutePath(), u"E:\\Data\\plan a.xlsx");
+  SetPathAt(*document, 1, u"F:\\old\\data.xlsx");  // a second enumeration builds on the first
   EXPECT_EQ(LinkPaths(*document),
-            (std::vector<std::u16string>{u"E:\\Data\\plan a.xlsx", u"D:\\old\\data.xlsx",
+            (std::vector<std::u16string>{u"E:\\Data\\plan a.xlsx", u"F:\\old\\data.xlsx",
                                          u"D:\\Data\\footer.docx"}));
   EXPECT_EQ(LinkPaths(word.file), LinkPaths(*document));
+}
+
+TEST(Rewrite, AnEnumerationLeftBeforeItsEndWritesNothing) {
+  WordDocument word;
+  const std::string before = ReadBytes(word.file);
+  auto server = CreateBuiltinDocumentServer();
+  {
+    std::unique_ptr<Document> document = server->Open(U16(word.file.string()));
+    EnumeratedLinks links(*document);
+    links[0].SetPath(u"D:\\Data\\plan a.xlsx");
+    links[2].SetPath(u"D:\\Data\\footer.docx");
+  }
+  EXPECT_EQ(ReadBytes(word.file), before);
 }
 
 TEST(Rewrite, ReplacesASymlinksTargetKeepingItsModeButLeavesItForTheSamePath) {
@@ -134,13 +155,12 @@ TEST(Rewrite, ReplacesASymlinksTargetKeepingItsModeButLeavesItForTheSamePath) {
 
   auto server = CreateBuiltinDocumentServer();
   std::unique_ptr<Document> document = server->Open(U16(alias.string()));
-  std::unique_ptr<LinkedDocument> link = LinkAt(*document, 0);
-  link->SetPath(u"C:\\Data\\plan a.xlsx");
+  SetPathAt(*document, 0, u"C:\\Data\\plan a.xlsx");
   ::stat(word.file.c_str(), &after);
   EXPECT_EQ(after.st_ino, before.st_ino) << "the same path changes nothing";
   EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 
-  link->SetPath(u"D:\\Data\\plan a.xlsx");
+  SetPathAt(*document, 0, u"D:\\Data\\plan a.xlsx");
   ::stat(word.file.c_str(), &after);
   EXPECT_NE(after.st_ino, before.st_ino) << "replaced by a new file";
   EXPECT_EQ(after.st_mode & 07777, 0640u);
