@@ -2,11 +2,41 @@
 
 #include "services/PathText.h"
 #include "services/Text.h"
+#include "services/docserver/WordFieldLinks.h"
 #include "services/docserver/XmlPart.h"
 
 namespace quavelle::docserver {
+namespace {
+
+// "word/_rels/document.xml.rels" -> "word/document.xml"; "_rels/.rels" -> "".
+std::string SourcePartOf(std::string_view relsName) {
+  const std::size_t slash = relsName.rfind('/');
+  const std::string_view name = relsName.substr(slash + 1);
+  std::string_view folder = slash == std::string_view::npos ? "" : relsName.substr(0, slash);
+  if (folder.ends_with("_rels")) folder.remove_suffix(5);
+  std::string source(folder);
+  source += name.substr(0, name.size() - std::min<std::size_t>(name.size(), 5));
+  return source;
+}
+
+// The relationship types whose target is also written elsewhere in the
+// source part, by the key under which those places join it.
+std::string JoinKeyOf(std::string_view type, std::string_view relsName) {
+  const std::size_t slash = type.rfind('/');
+  const std::string_view last = slash == std::string_view::npos ? type : type.substr(slash + 1);
+  if (last == "oleObject") return "object:" + SourcePartOf(relsName);
+  return {};
+}
+
+}  // namespace
+
 bool OfficeOpenXmlFormat::IsLinkPart(std::string_view entryName) const {
-  return EndsWithIgnoringAsciiCase(entryName, ".rels");
+  return EndsWithIgnoringAsciiCase(entryName, ".rels") || IsWordStoryPart(entryName);
+}
+
+void OfficeOpenXmlFormat::JoinCompanions(std::vector<FoundLink>& links,
+                                         std::vector<std::string>& entryNames) const {
+  JoinLinksByKey(links, entryNames);
 }
 
 bool OfficeOpenXmlFormat::IsSignaturePart(std::string_view entryName) const {
@@ -15,16 +45,21 @@ bool OfficeOpenXmlFormat::IsSignaturePart(std::string_view entryName) const {
          EqualsIgnoringAsciiCase(entryName.substr(0, kSignatures.size()), kSignatures);
 }
 
-void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view /*entryName*/,
+void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view entryName,
                                     const std::u16string& documentPath,
                                     std::vector<FoundLink>& out) const {
   const auto context = std::make_shared<const TargetContext>(
       // Relative targets count from the folder that holds the package.
       TargetContext{TargetSyntax::OfficeOpenXml,
                     std::u16string(FolderOf(std::u16string_view(documentPath))), documentPath});
+  if (!EndsWithIgnoringAsciiCase(entryName, ".rels")) {
+    if (IsWordStoryPart(entryName)) FindWordFieldLinks(part, entryName, context, out);
+    return;
+  }
   part.ForEachElement([&](const XmlElement& element) {
     if (element.localName != "Relationship") return;
     const XmlAttribute* target = nullptr;
+    const XmlAttribute* type = nullptr;
     bool external = false;
     for (const XmlAttribute& attribute : *element.attributes) {
       if (!attribute.namespaceUri.empty()) continue;
@@ -33,12 +68,15 @@ void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view /*entr
         external = EqualsIgnoringAsciiCase(attribute.value, "External");
       }
       if (attribute.localName == "Target") target = &attribute;
+      if (attribute.localName == "Type") type = &attribute;
     }
     if (!external || target == nullptr) return;
     std::optional<LinkTarget> parsed = ParseLinkTarget(FromUtf8(target->value), *context);
     if (!parsed) return;
-    out.push_back({element.ordinal, std::string(target->qualifiedName), std::string(target->value),
-                   context, std::move(*parsed)});
+    FoundLink link = AttributeLink(element.ordinal, target->qualifiedName, target->value, context,
+                                   std::move(*parsed));
+    if (type != nullptr) link.joinKey = JoinKeyOf(type->value, entryName);
+    out.push_back(std::move(link));
   });
 }
 

@@ -126,8 +126,8 @@ void OpenDocumentFormat::FindLinks(const XmlPart& part, std::string_view entryNa
       if (attribute.localName != "href" || attribute.namespaceUri != kXlinkNamespace) continue;
       std::optional<LinkTarget> parsed = ParseLinkTarget(FromUtf8(attribute.value), *context);
       if (!parsed) continue;
-      out.push_back({element.ordinal, std::string(attribute.qualifiedName),
-                     std::string(attribute.value), context, std::move(*parsed)});
+      out.push_back(AttributeLink(element.ordinal, attribute.qualifiedName, attribute.value,
+                                  context, std::move(*parsed)));
     }
   });
 }

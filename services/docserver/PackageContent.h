@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,15 +31,21 @@ class PackageContent : public DocumentContent {
   void Committed(const DocumentFile& newFile) override;
 
  private:
+  // What one place will store once written.
+  struct Pending {
+    std::string stored;
+    LinkTarget target;
+  };
   struct Record {
     std::uint64_t entryIndex = 0;
     std::string entryName;
     FoundLink link;  // as the file holds it
-    std::optional<std::string> newStored;
-    std::optional<LinkTarget> newTarget;
+    std::optional<Pending> pending;
+    std::vector<std::optional<Pending>> companionsPending;  // one per link.companions
   };
 
   std::string RewrittenPart(std::uint64_t entryIndex, const std::string& entryName) const;
+  std::uint64_t EntryIndex(const std::string& entryName) const;
 
   std::u16string path_;
   std::unique_ptr<PackageFormat> format_;
@@ -46,6 +53,7 @@ class PackageContent : public DocumentContent {
   const DocumentFile* file_ = nullptr;
   std::unique_ptr<ZipArchive> archive_;  // null for a lock file left by an office suite
   std::vector<Record> links_;
+  std::map<std::string, std::uint64_t> entryIndexes_;  // of the link-bearing parts
   bool listed_ = false;
 };
 

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// OLE DB and ODBC connection strings: "key=value;" pairs whose values may be
+// quoted ("Extended Properties=\"Excel 12.0;HDR=YES\""). Only the values that
+// name files are of interest; the rest is kept byte for byte.
+namespace quavelle::docserver {
+
+struct ConnectionValue {
+  std::size_t begin = 0;  // the value's bytes as written, quotes included
+  std::size_t end = 0;
+  std::string key;    // as written, trimmed
+  std::string value;  // unquoted
+  char quote = 0;     // '"', '\'' or 0
+};
+
+std::vector<ConnectionValue> ParseConnectionString(std::string_view text);
+
+// Whether the key names a file or folder: Data Source, DBQ, DefaultDir,
+// Jet OLEDB:System database, Jet OLEDB:Database, AttachDbFilename (case ignored).
+bool IsFileKey(std::string_view key);
+
+// text with the value at valueIndex written as newValue, quoted as it was, or
+// with '"' when it must be; nothing else changes.
+std::string WithConnectionValue(std::string_view text, const ConnectionValue& value,
+                                std::string_view newValue);
+
+}  // namespace quavelle::docserver
