@@ -2,7 +2,8 @@
 
 #include <array>
 
-#include "services/docserver/PackageFormat.h"
+#include "services/PathText.h"
+#include "services/Text.h"
 
 namespace quavelle::docserver {
 namespace {
@@ -93,6 +94,37 @@ std::string WithConnectionValue(std::string_view text, const ConnectionValue& va
   out += written;
   out += text.substr(value.end);
   return out;
+}
+
+bool NamesFileByFullPath(std::string_view text) {
+  if (text.size() >= 5 && EqualsIgnoringAsciiCase(text.substr(0, 5), "file:")) return true;
+  return DriveNameLength(FromUtf8(text)) > 0;
+}
+
+PlaceWriter ConnectionValueWriter(std::size_t index) {
+  return [index](const std::vector<std::string>& current, std::string_view oldReference,
+                 std::string_view newReference) -> std::optional<std::vector<std::string>> {
+    if (current.size() != 1) return std::nullopt;
+    const std::vector<ConnectionValue> values = ParseConnectionString(current[0]);
+    if (index >= values.size() || values[index].value != oldReference) return std::nullopt;
+    return std::vector<std::string>{WithConnectionValue(current[0], values[index], newReference)};
+  };
+}
+
+void FindConnectionLinks(std::string_view text, const ValueSlot& slot,
+                         const std::shared_ptr<const TargetContext>& context,
+                         const std::string& joinKey, std::vector<FoundLink>& out) {
+  const std::vector<ConnectionValue> values = ParseConnectionString(text);
+  for (std::size_t v = 0; v < values.size(); ++v) {
+    if (!IsFileKey(values[v].key) || !NamesFileByFullPath(values[v].value)) continue;
+    std::optional<LinkTarget> target = ParseLinkTarget(FromUtf8(values[v].value), *context);
+    if (!target) continue;
+    FoundLink link =
+        SlotLink({slot}, ConnectionValueWriter(v), values[v].value, context, std::move(*target));
+    link.joinKey = joinKey;
+    link.joinsAsCompanion = true;
+    out.push_back(std::move(link));
+  }
 }
 
 }  // namespace quavelle::docserver

@@ -2,6 +2,8 @@
 
 #include "services/PathText.h"
 #include "services/Text.h"
+#include "services/docserver/MailMergeLinks.h"
+#include "services/docserver/SpreadsheetConnectionLinks.h"
 #include "services/docserver/WordFieldLinks.h"
 #include "services/docserver/XmlPart.h"
 
@@ -25,13 +27,17 @@ std::string JoinKeyOf(std::string_view type, std::string_view relsName) {
   const std::size_t slash = type.rfind('/');
   const std::string_view last = slash == std::string_view::npos ? type : type.substr(slash + 1);
   if (last == "oleObject") return "object:" + SourcePartOf(relsName);
+  if (last == "mailMergeSource" || last == "mailMergeHeaderSource") {
+    return "mailmerge:" + SourcePartOf(relsName);
+  }
   return {};
 }
 
 }  // namespace
 
 bool OfficeOpenXmlFormat::IsLinkPart(std::string_view entryName) const {
-  return EndsWithIgnoringAsciiCase(entryName, ".rels") || IsWordStoryPart(entryName);
+  return EndsWithIgnoringAsciiCase(entryName, ".rels") || IsWordStoryPart(entryName) ||
+         IsWordSettingsPart(entryName) || IsSpreadsheetConnectionsPart(entryName);
 }
 
 void OfficeOpenXmlFormat::JoinCompanions(std::vector<FoundLink>& links,
@@ -54,6 +60,10 @@ void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view entryN
                     std::u16string(FolderOf(std::u16string_view(documentPath))), documentPath});
   if (!EndsWithIgnoringAsciiCase(entryName, ".rels")) {
     if (IsWordStoryPart(entryName)) FindWordFieldLinks(part, entryName, context, out);
+    if (IsWordSettingsPart(entryName)) FindMailMergeLinks(part, entryName, context, out);
+    if (IsSpreadsheetConnectionsPart(entryName)) {
+      FindSpreadsheetConnectionLinks(part, context, out);
+    }
     return;
   }
   part.ForEachElement([&](const XmlElement& element) {
@@ -76,6 +86,9 @@ void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view entryN
     FoundLink link = AttributeLink(element.ordinal, target->qualifiedName, target->value, context,
                                    std::move(*parsed));
     if (type != nullptr) link.joinKey = JoinKeyOf(type->value, entryName);
+    // A mail merge's data and header sources are one file in several places;
+    // two objects linked to one file stay two links.
+    link.joinsAsCompanion = link.joinKey.starts_with("mailmerge:");
     out.push_back(std::move(link));
   });
 }

@@ -106,13 +106,6 @@ PlaceWriter FieldWriter(Layout layout, TokenLocator locate, std::optional<std::s
   };
 }
 
-// Whether text names a file by a full path: a drive, a share or a file URL.
-// A database server's name ("sql01") or "$Workbook$" does not.
-bool NamesFileByFullPath(std::string_view text) {
-  if (text.size() >= 5 && EqualsIgnoringAsciiCase(text.substr(0, 5), "file:")) return true;
-  return DriveNameLength(FromUtf8(text)) > 0;
-}
-
 struct OpenField {
   std::vector<ValueSlot> slots;
   std::vector<std::string> pieces;
@@ -193,6 +186,7 @@ class FieldCollector {
       }
     }
     if (const std::size_t k = ConnectionArgument(tokens); k != kNoToken && !computed(tokens[k])) {
+      // Same grammar as FindConnectionLinks, but the string is a field argument.
       const std::vector<ConnectionValue> values = ParseConnectionString(tokens[k].value);
       for (std::size_t v = 0; v < values.size(); ++v) {
         if (!IsFileKey(values[v].key) || !NamesFileByFullPath(values[v].value)) continue;
