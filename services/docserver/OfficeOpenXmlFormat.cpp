@@ -2,6 +2,7 @@
 
 #include "services/PathText.h"
 #include "services/Text.h"
+#include "services/docserver/DocumentPropertyLinks.h"
 #include "services/docserver/MailMergeLinks.h"
 #include "services/docserver/SpreadsheetConnectionLinks.h"
 #include "services/docserver/WordFieldLinks.h"
@@ -27,6 +28,7 @@ std::string JoinKeyOf(std::string_view type, std::string_view relsName) {
   const std::size_t slash = type.rfind('/');
   const std::string_view last = slash == std::string_view::npos ? type : type.substr(slash + 1);
   if (last == "oleObject") return "object:" + SourcePartOf(relsName);
+  if (last == "hyperlink") return std::string(kHyperlinkKey);
   if (last == "mailMergeSource" || last == "mailMergeHeaderSource") {
     return "mailmerge:" + SourcePartOf(relsName);
   }
@@ -37,11 +39,13 @@ std::string JoinKeyOf(std::string_view type, std::string_view relsName) {
 
 bool OfficeOpenXmlFormat::IsLinkPart(std::string_view entryName) const {
   return EndsWithIgnoringAsciiCase(entryName, ".rels") || IsWordStoryPart(entryName) ||
-         IsWordSettingsPart(entryName) || IsSpreadsheetConnectionsPart(entryName);
+         IsWordSettingsPart(entryName) || IsSpreadsheetConnectionsPart(entryName) ||
+         IsExtendedPropertiesPart(entryName);
 }
 
 void OfficeOpenXmlFormat::JoinCompanions(std::vector<FoundLink>& links,
                                          std::vector<std::string>& entryNames) const {
+  RebaseHyperlinks(links, entryNames);
   JoinLinksByKey(links, entryNames);
 }
 
@@ -61,6 +65,7 @@ void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view entryN
   if (!EndsWithIgnoringAsciiCase(entryName, ".rels")) {
     if (IsWordStoryPart(entryName)) FindWordFieldLinks(part, entryName, context, out);
     if (IsWordSettingsPart(entryName)) FindMailMergeLinks(part, entryName, context, out);
+    if (IsExtendedPropertiesPart(entryName)) FindDocumentPropertyLinks(part, context, out);
     if (IsSpreadsheetConnectionsPart(entryName)) {
       FindSpreadsheetConnectionLinks(part, context, out);
     }
