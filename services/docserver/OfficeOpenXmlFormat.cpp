@@ -5,6 +5,7 @@
 #include "services/docserver/DocumentPropertyLinks.h"
 #include "services/docserver/MailMergeLinks.h"
 #include "services/docserver/SpreadsheetConnectionLinks.h"
+#include "services/docserver/VisioHyperlinkLinks.h"
 #include "services/docserver/WordFieldLinks.h"
 #include "services/docserver/XmlPart.h"
 
@@ -40,7 +41,7 @@ std::string JoinKeyOf(std::string_view type, std::string_view relsName) {
 bool OfficeOpenXmlFormat::IsLinkPart(std::string_view entryName) const {
   return EndsWithIgnoringAsciiCase(entryName, ".rels") || IsWordStoryPart(entryName) ||
          IsWordSettingsPart(entryName) || IsSpreadsheetConnectionsPart(entryName) ||
-         IsExtendedPropertiesPart(entryName);
+         IsExtendedPropertiesPart(entryName) || IsDrawingSheetPart(entryName);
 }
 
 void OfficeOpenXmlFormat::JoinCompanions(std::vector<FoundLink>& links,
@@ -66,6 +67,7 @@ void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view entryN
     if (IsWordStoryPart(entryName)) FindWordFieldLinks(part, entryName, context, out);
     if (IsWordSettingsPart(entryName)) FindMailMergeLinks(part, entryName, context, out);
     if (IsExtendedPropertiesPart(entryName)) FindDocumentPropertyLinks(part, context, out);
+    if (IsDrawingSheetPart(entryName)) FindDrawingHyperlinkLinks(part, context, out);
     if (IsSpreadsheetConnectionsPart(entryName)) {
       FindSpreadsheetConnectionLinks(part, context, out);
     }

@@ -10,9 +10,12 @@
 namespace quavelle::docserver {
 namespace {
 
-constexpr std::array<std::u16string_view, 14> kOfficeOpenXml = {
+// Drawings and binary workbooks are packages too: their links to other files
+// are relationships, and a drawing's hyperlinks are cells of its sheets.
+constexpr std::array<std::u16string_view, 21> kOfficeOpenXml = {
     u"docx", u"docm", u"dotx", u"dotm", u"xlsx", u"xlsm", u"xltx",
-    u"xltm", u"pptx", u"pptm", u"potx", u"potm", u"ppsx", u"ppsm"};
+    u"xltm", u"xlsb", u"pptx", u"pptm", u"potx", u"potm", u"ppsx",
+    u"ppsm", u"vsdx", u"vsdm", u"vstx", u"vstm", u"vssx", u"vssm"};
 constexpr std::array<std::u16string_view, 9> kOpenDocument = {
     u"odt", u"ott", u"ods", u"ots", u"odp", u"otp", u"odg", u"otg", u"odm"};
 
