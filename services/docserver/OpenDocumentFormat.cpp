@@ -5,6 +5,7 @@
 
 #include "services/PathText.h"
 #include "services/Text.h"
+#include "services/docserver/OpenDocumentCarrierLinks.h"
 #include "services/docserver/XmlPart.h"
 #include "services/docserver/ZipArchive.h"
 
@@ -126,10 +127,23 @@ void OpenDocumentFormat::FindLinks(const XmlPart& part, std::string_view entryNa
       if (attribute.localName != "href" || attribute.namespaceUri != kXlinkNamespace) continue;
       std::optional<LinkTarget> parsed = ParseLinkTarget(FromUtf8(attribute.value), *context);
       if (!parsed) continue;
-      out.push_back(AttributeLink(element.ordinal, attribute.qualifiedName, attribute.value,
-                                  context, std::move(*parsed)));
+      FoundLink link = AttributeLink(element.ordinal, attribute.qualifiedName, attribute.value,
+                                     context, std::move(*parsed));
+      if (IsTableElement(element, "table-source") || IsTableElement(element, "cell-range-source")) {
+        link.joinKey = kWorkbookSourceKey;
+      }
+      out.push_back(std::move(link));
     }
   });
+  if (FileNameOf(entryName) == "content.xml") {
+    FindDdeLinks(part, context, out);
+    FindFormulaWorkbookLinks(part, context, out);
+  }
+}
+
+void OpenDocumentFormat::JoinCompanions(std::vector<FoundLink>& links,
+                                        std::vector<std::string>& entryNames) const {
+  JoinOpenDocumentLinks(links, entryNames);
 }
 
 void OpenDocumentFormat::DependentChanges(const XmlPart& part, const FoundLink& link,

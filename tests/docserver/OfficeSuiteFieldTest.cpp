@@ -129,5 +129,59 @@ TEST(OfficeSuiteFields, WrittenBySuiteWholeOrSplitAreRepointedAndReadBackBySuite
   }
 }
 
+// A DDE link in a text and in a spreadsheet, the spreadsheet's formula that
+// calls DDE with the same topic, and a formula that names a workbook the
+// suite could not read, so that it keeps no cached copy of it.
+const char kDdeText[] = R"xml(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
+<office:body><office:text>
+<text:dde-connection-decls><text:dde-connection-decl office:name="plan" office:dde-application="soffice" office:dde-topic="C:\Data\plan.ods" office:dde-item="Sheet1.A1" office:automatic-update="true"/></text:dde-connection-decls>
+<text:p>D: <text:dde-connection text:connection-name="plan">5</text:dde-connection></text:p>
+</office:text></office:body></office:document>
+)xml";
+const char kDdeSheet[] = R"xml(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:of="urn:oasis:names:tc:opendocument:xmlns:of:1.2" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">
+<office:body><office:spreadsheet>
+<table:table table:name="Sheet1"><table:table-row><table:table-cell table:formula="of:=DDE(&quot;soffice&quot;;&quot;C:\Data\plan.ods&quot;;&quot;Sheet1.A1&quot;)" office:value-type="float" office:value="5"><text:p>5</text:p></table:table-cell><table:table-cell table:formula="of:=['file:///C:/Data/only.ods'#$Sheet1.B2]" office:value-type="float" office:value="1"><text:p>1</text:p></table:table-cell></table:table-row></table:table>
+</office:spreadsheet></office:body></office:document>
+)xml";
+
+TEST(OfficeSuiteDde, LinksAndFormulaOnlyWorkbooksAreRepointedAndReadBackBySuite) {
+  if (!HaveOfficeSuite()) GTEST_SKIP() << "soffice is not installed";
+  TempFolder work;
+  OfficeSuite suite(work.path());
+  std::ofstream(work / "dde.fodt") << kDdeText;
+  std::ofstream(work / "sheet.fods") << kDdeSheet;
+  const fs::path text = suite.Convert({work / "dde.fodt"}, "odt", work / "pkg").at(0);
+  const fs::path sheet = suite.Convert({work / "sheet.fods"}, "ods", work / "pkg").at(0);
+  ASSERT_EQ(LinkPaths(text), std::vector<std::u16string>{u"C:\\Data\\plan.ods"});
+  ASSERT_EQ(LinkPaths(sheet),
+            (std::vector<std::u16string>{u"C:\\Data\\plan.ods", u"C:\\Data\\only.ods"}));
+  const std::vector<std::u16string> moved = {u"\\\\srv2\\data\\plan.ods", u"D:\\Data\\only.ods"};
+  for (const fs::path& file : {text, sheet}) {
+    auto server = CreateBuiltinDocumentServer();
+    auto document = server->Open(U16(file.string()));
+    EnumeratedLinks links(*document);
+    for (std::size_t i = 0; i < LinkPaths(file).size(); ++i) links[i].SetPath(moved[i]);
+    links.Finish();
+  }
+  EXPECT_EQ(LinkPaths(sheet), moved);
+
+  // The text's declaration is the same attribute as the sheet's source, which
+  // the suite reads back below; one start of the suite less.
+  for (const RawEntry& entry : ReadEntries(text, false)) {
+    if (entry.name != "content.xml") continue;
+    EXPECT_NE(entry.bytes.find("office:dde-topic=\"\\\\srv2\\data\\plan.ods\""), std::string::npos);
+  }
+  const std::string flatSheet = ReadBytes(suite.Convert({sheet}, "fods", work / "back").at(0));
+  EXPECT_NE(flatSheet.find("office:dde-topic=\"\\\\srv2\\data\\plan.ods\""), std::string::npos)
+      << flatSheet;
+  EXPECT_NE(flatSheet.find("DDE(&quot;soffice&quot;;&quot;\\\\srv2\\data\\plan.ods&quot;"),
+            std::string::npos);
+  EXPECT_NE(flatSheet.find("file:///D:/Data/only.ods"), std::string::npos);
+  EXPECT_EQ(flatSheet.find("C:\\Data"), std::string::npos);
+  EXPECT_EQ(flatSheet.find("C:/Data"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quavelle::docserver::testing
