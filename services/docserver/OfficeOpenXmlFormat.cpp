@@ -5,6 +5,7 @@
 #include "services/docserver/DocumentPropertyLinks.h"
 #include "services/docserver/MailMergeLinks.h"
 #include "services/docserver/SpreadsheetConnectionLinks.h"
+#include "services/docserver/SpreadsheetFormulaLinks.h"
 #include "services/docserver/VisioHyperlinkLinks.h"
 #include "services/docserver/WordFieldLinks.h"
 #include "services/docserver/XmlPart.h"
@@ -41,7 +42,8 @@ std::string JoinKeyOf(std::string_view type, std::string_view relsName) {
 bool OfficeOpenXmlFormat::IsLinkPart(std::string_view entryName) const {
   return EndsWithIgnoringAsciiCase(entryName, ".rels") || IsWordStoryPart(entryName) ||
          IsWordSettingsPart(entryName) || IsSpreadsheetConnectionsPart(entryName) ||
-         IsExtendedPropertiesPart(entryName) || IsDrawingSheetPart(entryName);
+         IsExtendedPropertiesPart(entryName) || IsDrawingSheetPart(entryName) ||
+         IsWorksheetPart(entryName);
 }
 
 void OfficeOpenXmlFormat::JoinCompanions(std::vector<FoundLink>& links,
@@ -68,6 +70,7 @@ void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view entryN
     if (IsWordSettingsPart(entryName)) FindMailMergeLinks(part, entryName, context, out);
     if (IsExtendedPropertiesPart(entryName)) FindDocumentPropertyLinks(part, context, out);
     if (IsDrawingSheetPart(entryName)) FindDrawingHyperlinkLinks(part, context, out);
+    if (IsWorksheetPart(entryName)) FindSpreadsheetFormulaLinks(part, context, out);
     if (IsSpreadsheetConnectionsPart(entryName)) {
       FindSpreadsheetConnectionLinks(part, context, out);
     }
