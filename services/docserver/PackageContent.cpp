@@ -48,13 +48,18 @@ PackageContent::~PackageContent() = default;
 
 void PackageContent::Load(const DocumentFile& file) {
   file_ = &file;
-  if (IsOwnerFile(path_, file.fd())) return;
-  archive_ = std::make_unique<ZipArchive>(file, path_);
+  ownerFile_ = IsOwnerFile(path_, file.fd());
+  if (!ownerFile_) Archive();
+}
+
+ZipArchive& PackageContent::Archive() {
+  if (!archive_) archive_ = std::make_unique<ZipArchive>(*file_, path_);
+  return *archive_;
 }
 
 std::size_t PackageContent::ListLinks() {
-  if (listed_ || !archive_) return links_.size();
-  ZipArchive& zip = *archive_;
+  if (listed_ || ownerFile_) return links_.size();
+  ZipArchive& zip = Archive();
   std::vector<FoundLink> links;
   std::vector<std::string> names;
   std::vector<FoundLink> found;
@@ -141,8 +146,9 @@ void PackageContent::Repoint(std::size_t index, const std::u16string& newPath) {
     others.emplace_back(std::move(other));
   }
   if (changes) {
-    for (std::uint64_t i = 0, n = archive_->EntryCount(); i < n; ++i) {
-      if (format_->IsSignaturePart(archive_->EntryName(i))) {
+    ZipArchive& zip = Archive();
+    for (std::uint64_t i = 0, n = zip.EntryCount(); i < n; ++i) {
+      if (format_->IsSignaturePart(zip.EntryName(i))) {
         throw ServiceError(
             error_number::kSignedDocument,
             u"Cannot change '" + path_ +
@@ -208,7 +214,7 @@ std::vector<AttributeChange> SlotChanges(const XmlPart& part, const std::vector<
 
 std::string PackageContent::RewrittenPart(std::uint64_t entryIndex,
                                           const std::string& entryName) const {
-  ZipArchive& zip = *archive_;
+  ZipArchive& zip = *archive_;  // opened by WriteChanged
   if (entryIndex >= zip.EntryCount() || zip.EntryName(entryIndex) != entryName) {
     throw ServiceError(error_number::kDocumentChanged,
                        u"Cannot change '" + path_ + u"': it changed since it was opened");
@@ -252,6 +258,7 @@ std::string PackageContent::RewrittenPart(std::uint64_t entryIndex,
 }
 
 void PackageContent::WriteChanged(int outFd, const FaultHook& faultHook) {
+  ZipArchive& zip = Archive();
   std::map<std::uint64_t, std::string> names;
   for (const Record& record : links_) {
     if (record.pending && record.pending->stored != record.link.storedValue) {
@@ -267,13 +274,13 @@ void PackageContent::WriteChanged(int outFd, const FaultHook& faultHook) {
   }
   std::map<std::uint64_t, std::string> parts;
   for (const auto& [index, name] : names) parts.emplace(index, RewrittenPart(index, name));
-  archive_->WriteReplacingEntries(parts, outFd, faultHook);
+  zip.WriteReplacingEntries(parts, outFd, faultHook);
 }
 
 void PackageContent::Committed(const DocumentFile& newFile) {
+  // Read again only if the document is used again: most are not.
   archive_.reset();
   file_ = &newFile;
-  archive_ = std::make_unique<ZipArchive>(newFile, path_);
   for (Record& record : links_) {
     if (record.pending) {
       record.link.storedValue = std::move(record.pending->stored);

@@ -44,6 +44,7 @@ class PackageContent : public DocumentContent {
     std::vector<std::optional<Pending>> companionsPending;  // one per link.companions
   };
 
+  ZipArchive& Archive();
   std::string RewrittenPart(std::uint64_t entryIndex, const std::string& entryName) const;
   std::uint64_t EntryIndex(const std::string& entryName) const;
 
@@ -51,7 +52,8 @@ class PackageContent : public DocumentContent {
   std::unique_ptr<PackageFormat> format_;
   ServerOptions options_;
   const DocumentFile* file_ = nullptr;
-  std::unique_ptr<ZipArchive> archive_;  // null for a lock file left by an office suite
+  bool ownerFile_ = false;               // what an office suite leaves beside an open document
+  std::unique_ptr<ZipArchive> archive_;  // read from file_ when first needed
   std::vector<Record> links_;
   std::map<std::string, std::uint64_t> entryIndexes_;  // of the link-bearing parts
   bool listed_ = false;
