@@ -46,6 +46,13 @@ bool OfficeOpenXmlFormat::IsLinkPart(std::string_view entryName) const {
          IsWorksheetPart(entryName);
 }
 
+// A formula names a workbook by path with a separator before the bracketed
+// file name ("C:\Data\[plan.xlsx]"); worksheets without one are not parsed.
+bool OfficeOpenXmlFormat::MayHoldLinks(std::string_view entryName, std::string_view text) const {
+  if (!IsWorksheetPart(entryName)) return true;
+  return text.find("\\[") != std::string_view::npos || text.find("/[") != std::string_view::npos;
+}
+
 void OfficeOpenXmlFormat::JoinCompanions(std::vector<FoundLink>& links,
                                          std::vector<std::string>& entryNames) const {
   RebaseHyperlinks(links, entryNames);

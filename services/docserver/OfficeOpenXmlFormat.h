@@ -13,6 +13,7 @@ class OfficeOpenXmlFormat : public PackageFormat {
   bool IsSignaturePart(std::string_view entryName) const override;
   void FindLinks(const XmlPart& part, std::string_view entryName,
                  const std::u16string& documentPath, std::vector<FoundLink>& out) const override;
+  bool MayHoldLinks(std::string_view entryName, std::string_view text) const override;
   void JoinCompanions(std::vector<FoundLink>& links,
                       std::vector<std::string>& entryNames) const override;
 };

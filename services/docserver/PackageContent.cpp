@@ -73,8 +73,11 @@ std::size_t PackageContent::ListLinks() {
     if (!format_->IsLinkPart(name)) continue;
     found.clear();
     try {
-      XmlPart part(zip.ReadEntry(i, options_.maxPartSize), path_, name, XmlPartUse::Read);
-      format_->FindLinks(part, name, path_, found);
+      std::string text = zip.ReadEntry(i, options_.maxPartSize);
+      if (format_->MayHoldLinks(name, text)) {
+        XmlPart part(std::move(text), path_, name, XmlPartUse::Read);
+        format_->FindLinks(part, name, path_, found);
+      }
     } catch (const ServiceError&) {
       // An encrypted part reads as damage; say what it really is.
       if (format_->DeclaresEncryption(zip, options_.maxPartSize)) {

@@ -94,6 +94,11 @@ class PackageFormat {
   virtual bool DeclaresEncryption(const ZipArchive& /*zip*/, std::uint64_t /*limit*/) const {
     return false;
   }
+  // Whether a link part's text is worth parsing: false only when it surely
+  // holds no link (a large worksheet whose formulas name no workbook by path).
+  virtual bool MayHoldLinks(std::string_view /*entryName*/, std::string_view /*text*/) const {
+    return true;
+  }
   // Appends the part's links to other files, in document order.
   virtual void FindLinks(const XmlPart& part, std::string_view entryName,
                          const std::u16string& documentPath, std::vector<FoundLink>& out) const = 0;
