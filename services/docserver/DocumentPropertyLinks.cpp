@@ -60,9 +60,10 @@ void FindDocumentPropertyLinks(const XmlPart& part,
       const std::string& address = values[k + 4].second;
       std::optional<LinkTarget> target = ParseLinkTarget(FromUtf8(address), *context);
       if (!target) continue;
-      FoundLink link =
-          SlotLink({{values[k].first, {}}, {values[k + 4].first, {}}, {values[k + 5].first, {}}},
-                   CachedHyperlinkWriter(), address, context, std::move(*target));
+      FoundLink link = SlotLink({{values[k].first, {}, values[k].second},
+                                 {values[k + 4].first, {}, values[k + 4].second},
+                                 {values[k + 5].first, {}, values[k + 5].second}},
+                                CachedHyperlinkWriter(), address, context, std::move(*target));
       link.joinKey = kHyperlinkKey;
       link.joinsAsCompanion = true;
       out.push_back(std::move(link));

@@ -105,7 +105,8 @@ void FindMailMergeLinks(const XmlPart& part, std::string_view entryName,
     if (!inMailMerge) return;
     const XmlAttribute* value = WordAttribute(element, "val");
     if (value == nullptr) return;
-    const ValueSlot slot{element.ordinal, std::string(value->qualifiedName)};
+    const ValueSlot slot{element.ordinal, std::string(value->qualifiedName),
+                         std::string(value->value)};
     if (element.localName == "connectString" || element.localName == "udl") {
       FindConnectionLinks(value->value, slot, context, key, out);
     } else if (element.localName == "query") {

@@ -134,7 +134,8 @@ void FindDdeLinks(const XmlPart& part, const std::shared_ptr<const TargetContext
                   std::vector<FoundLink>& out) {
   part.ForEachElement([&](const XmlElement& element) {
     for (const XmlAttribute& attribute : *element.attributes) {
-      const ValueSlot slot{element.ordinal, std::string(attribute.qualifiedName)};
+      const ValueSlot slot{element.ordinal, std::string(attribute.qualifiedName),
+                           std::string(attribute.value)};
       if (attribute.localName == "dde-topic" && attribute.namespaceUri == kOfficeNamespace) {
         std::optional<TopicPath> topic = ReadTopic(attribute.value);
         if (!topic) continue;
@@ -192,8 +193,9 @@ void FindFormulaWorkbookLinks(const XmlPart& part,
       for (const std::string& url : urls) {
         std::optional<LinkTarget> target = ParseLinkTarget(FromUtf8(url), *context);
         if (!target || !target->suffix.empty()) continue;
-        FoundLink link = SlotLink({{element.ordinal, std::string(attribute.qualifiedName)}},
-                                  LiteralWriter('\'', "#"), url, context, std::move(*target));
+        FoundLink link = SlotLink(
+            {{element.ordinal, std::string(attribute.qualifiedName), std::string(attribute.value)}},
+            LiteralWriter('\'', "#"), url, context, std::move(*target));
         link.joinKey = kFormulaWorkbookKey;
         link.joinsAsCompanion = true;
         out.push_back(std::move(link));

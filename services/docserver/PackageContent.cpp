@@ -116,6 +116,21 @@ std::u16string PackageContent::AbsolutePath(std::size_t index) const {
 
 namespace {
 
+// Refuses a new reference that a place's writer cannot put where the old one
+// is (a path with a space where a query ends names at a space).
+void CheckWritable(const std::vector<ValueSlot>& slots, const PlaceWriter& write,
+                   std::string_view oldReference, std::string_view newReference,
+                   const std::u16string& documentPath, const std::u16string& newPath) {
+  if (!write) return;
+  std::vector<std::string> found;
+  for (const ValueSlot& slot : slots) found.push_back(slot.found);
+  if (!write(found, oldReference, newReference)) {
+    throw ServiceError(error_number::kUnwritablePath,
+                       u"Cannot change a link of '" + documentPath + u"' to '" + newPath +
+                           u"': the new path cannot be written where the old one is");
+  }
+}
+
 // The reference a place stores for newPath; refused unless it reads back as
 // that path.
 std::string Formatted(const LinkTarget& target, const TargetContext& context,
@@ -140,11 +155,13 @@ void PackageContent::Repoint(std::size_t index, const std::u16string& newPath) {
   // Every place is worked out before any is remembered.
   Pending own;
   own.stored = Formatted(link.target, *link.context, newPath, path_, own.target);
+  CheckWritable(link.slots, link.write, link.storedValue, own.stored, path_, newPath);
   bool changes = own.stored != link.storedValue;
   std::vector<std::optional<Pending>> others;
   for (const LinkPlace& place : link.companions) {
     Pending other;
     other.stored = Formatted(place.target, *place.context, newPath, path_, other.target);
+    CheckWritable(place.slots, place.write, place.storedValue, other.stored, path_, newPath);
     changes = changes || other.stored != place.storedValue;
     others.emplace_back(std::move(other));
   }

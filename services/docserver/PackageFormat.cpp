@@ -75,7 +75,9 @@ void JoinLinksByKey(std::vector<FoundLink>& links, std::vector<std::string>& ent
     LinkPlace place;
     place.entryName = entryNames[k];
     place.slots =
-        from.write ? from.slots : std::vector<ValueSlot>{{from.elementOrdinal, from.attributeName}};
+        from.write
+            ? from.slots
+            : std::vector<ValueSlot>{{from.elementOrdinal, from.attributeName, from.storedValue}};
     place.write = from.write;
     place.storedValue = from.storedValue;
     place.context = from.context;

@@ -22,6 +22,7 @@ struct AttributeChange;
 struct ValueSlot {
   std::size_t ordinal = 0;
   std::string attributeName;  // qualified, as written; empty for the element's text
+  std::string found;          // the value when the part was read
 };
 
 // The new values of a place's slots that store oldReference, so that they

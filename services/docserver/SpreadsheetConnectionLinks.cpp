@@ -54,8 +54,9 @@ void FindSpreadsheetConnectionLinks(const XmlPart& part,
     } else if (element.localName == "dbPr") {
       if (const XmlAttribute* connection = Plain(element, "connection")) {
         FindConnectionLinks(connection->value,
-                            {element.ordinal, std::string(connection->qualifiedName)}, context, key,
-                            out);
+                            {element.ordinal, std::string(connection->qualifiedName),
+                             std::string(connection->value)},
+                            context, key, out);
       }
     } else if (element.localName == "textPr") {
       if (const XmlAttribute* source = Plain(element, "sourceFile")) {

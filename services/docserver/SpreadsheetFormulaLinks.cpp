@@ -103,8 +103,8 @@ void FindSpreadsheetFormulaLinks(const XmlPart& part,
       paths.push_back(topic->path);
       std::optional<LinkTarget> target = ParseLinkTarget(FromUtf8(topic->path), *context);
       if (!target) continue;
-      FoundLink link = SlotLink({{element.ordinal, {}}}, FormulaWriter(), topic->path, context,
-                                std::move(*target));
+      FoundLink link = SlotLink({{element.ordinal, {}, std::string(element.text)}}, FormulaWriter(),
+                                topic->path, context, std::move(*target));
       link.joinKey = kFormulaWorkbookKey;
       link.joinsAsCompanion = true;
       out.push_back(std::move(link));

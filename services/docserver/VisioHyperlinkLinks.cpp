@@ -90,9 +90,10 @@ void FindDrawingHyperlinkLinks(const XmlPart& part,
       link = AttributeLink(element.ordinal, value->qualifiedName, value->value, context,
                            std::move(*target));
     } else if (FormulaStringLiteral(formula->value) == std::optional<std::string>(value->value)) {
-      link = SlotLink({{element.ordinal, std::string(value->qualifiedName)},
-                       {element.ordinal, std::string(formula->qualifiedName)}},
-                      ValueAndFormulaWriter(), value->value, context, std::move(*target));
+      link = SlotLink(
+          {{element.ordinal, std::string(value->qualifiedName), std::string(value->value)},
+           {element.ordinal, std::string(formula->qualifiedName), std::string(formula->value)}},
+          ValueAndFormulaWriter(), value->value, context, std::move(*target));
     } else {
       return;  // inherited or computed: not this cell's own text
     }

@@ -128,7 +128,8 @@ class FieldCollector {
       if (const XmlAttribute* instr = WordAttribute(element, "instr")) {
         NoteNested();
         OpenField field;
-        field.slots.push_back({element.ordinal, std::string(instr->qualifiedName)});
+        field.slots.push_back(
+            {element.ordinal, std::string(instr->qualifiedName), std::string(instr->value)});
         field.pieces.emplace_back(instr->value);
         field.layout.items.push_back(0);
         Emit(field);
@@ -150,7 +151,7 @@ class FieldCollector {
       if (open_.empty() || !open_.back().inInstruction) return;
       OpenField& field = open_.back();
       field.layout.items.push_back(static_cast<int>(field.pieces.size()));
-      field.slots.push_back({element.ordinal, {}});
+      field.slots.push_back({element.ordinal, {}, std::string(element.text)});
       field.pieces.emplace_back(element.text);
     }
   }
