@@ -82,9 +82,17 @@ void FindDocumentPropertyLinks(const XmlPart& part,
     if (!IsExtended(element.namespaceUri)) return;
     if (element.localName == "HLinks") {
       hlinksDepth = element.depth;
-    } else if (element.localName == "HyperlinkBase" && NamesFileByFullPath(element.text)) {
-      std::optional<LinkTarget> target = ParseLinkTarget(FromUtf8(element.text), *context);
-      if (!target) return;
+    } else if (element.localName == "HyperlinkBase" && !element.text.empty()) {
+      std::optional<LinkTarget> target;
+      if (NamesFileByFullPath(element.text)) {
+        target = ParseLinkTarget(FromUtf8(element.text), *context);
+      }
+      if (!target) {
+        FoundLink marker;
+        marker.joinKey = kWebHyperlinkBaseKey;
+        out.push_back(std::move(marker));
+        return;
+      }
       FoundLink link =
           AttributeLink(element.ordinal, "", element.text, context, std::move(*target));
       link.joinKey = kHyperlinkBaseKey;
@@ -96,10 +104,27 @@ void FindDocumentPropertyLinks(const XmlPart& part,
 
 void RebaseHyperlinks(std::vector<FoundLink>& links, std::vector<std::string>& entryNames) {
   std::optional<std::u16string> base;
+  bool webBase = false;
   for (const FoundLink& link : links) {
     if (link.joinKey == kHyperlinkBaseKey) base = link.target.absolutePath;
+    webBase = webBase || link.joinKey == kWebHyperlinkBaseKey;
   }
-  (void)entryNames;
+  if (webBase) {
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < links.size(); ++k) {
+      const bool relativeHyperlink =
+          links[k].joinKey == kHyperlinkKey && links[k].target.form == TargetForm::RelativePath;
+      if (links[k].joinKey == kWebHyperlinkBaseKey || relativeHyperlink) continue;
+      if (kept != k) {
+        links[kept] = std::move(links[k]);
+        entryNames[kept] = std::move(entryNames[k]);
+      }
+      ++kept;
+    }
+    links.resize(kept);
+    entryNames.resize(kept);
+    return;
+  }
   if (!base) return;
   std::u16string folder = *base;
   while (folder.size() > 1 && (folder.back() == u'\\' || folder.back() == u'/')) folder.pop_back();

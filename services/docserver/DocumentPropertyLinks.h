@@ -18,6 +18,8 @@ bool IsExtendedPropertiesPart(std::string_view entryName);
 // document's hyperlink base, and of the base itself.
 inline constexpr std::string_view kHyperlinkKey = "hyperlink";
 inline constexpr std::string_view kHyperlinkBaseKey = "hyperlink-base";
+// Marks, until RebaseHyperlinks drops it, a hyperlink base that is a web address.
+inline constexpr std::string_view kWebHyperlinkBaseKey = "web-hyperlink-base";
 
 // Appends the links of the extended properties: the hyperlink base when it
 // names a file location, and each cached hyperlink address (HLinks), which
@@ -28,8 +30,8 @@ void FindDocumentPropertyLinks(const XmlPart& part,
                                std::vector<FoundLink>& out);
 
 // Relative hyperlinks count from the hyperlink base when there is one: from
-// its folder when it names a file location; when it is a web address they
-// are web addresses and no links.
+// its folder when it names a file location; when it is anything else (a web
+// address) they are web addresses and no links.
 void RebaseHyperlinks(std::vector<FoundLink>& links, std::vector<std::string>& entryNames);
 
 // The hash a cached hyperlink carries: of the address and the location in

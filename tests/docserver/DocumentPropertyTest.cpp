@@ -89,5 +89,18 @@ TEST(DocumentProperties, HyperlinkBaseIsALinkAndTheBaseOfRelativeHyperlinks) {
   EXPECT_EQ(entries.at(4).bytes, rels);
 }
 
+TEST(DocumentProperties, UnderAWebHyperlinkBaseRelativeHyperlinksAreWebAddresses) {
+  TempFolder folder;
+  const fs::path file = folder / "a.docx";
+  WritePackage(
+      file,
+      DocxWith(
+          {{"docProps/app.xml", AppProperties("<HyperlinkBase>https://intranet.example/docs/"
+                                              "</HyperlinkBase>")},
+           {"word/_rels/document.xml.rels", Rels(Hyperlink("rId3", "reports/plan.xlsx") +
+                                                 Hyperlink("rId4", "file:///C:\\Data\\a.docx"))}}));
+  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"C:\\Data\\a.docx"});
+}
+
 }  // namespace
 }  // namespace quavelle::docserver::testing
