@@ -8,7 +8,7 @@
 #include "services/docserver/PackageFormat.h"
 
 // OLE DB and ODBC connection strings: "key=value;" pairs whose values may be
-// quoted ("Extended Properties=\"Excel 12.0;HDR=YES\""). Only the values that
+// quoted ("Extended Properties=\"Sheet 12.0;HDR=YES\""). Only the values that
 // name files are of interest; the rest is kept byte for byte.
 namespace quavelle::docserver {
 

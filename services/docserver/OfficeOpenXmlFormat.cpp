@@ -3,11 +3,11 @@
 #include "services/PathText.h"
 #include "services/Text.h"
 #include "services/docserver/DocumentPropertyLinks.h"
+#include "services/docserver/DrawingHyperlinkLinks.h"
+#include "services/docserver/FieldCodeLinks.h"
 #include "services/docserver/MailMergeLinks.h"
 #include "services/docserver/SpreadsheetConnectionLinks.h"
 #include "services/docserver/SpreadsheetFormulaLinks.h"
-#include "services/docserver/VisioHyperlinkLinks.h"
-#include "services/docserver/WordFieldLinks.h"
 #include "services/docserver/XmlPart.h"
 
 namespace quavelle::docserver {
@@ -40,7 +40,7 @@ std::string JoinKeyOf(std::string_view type, std::string_view relsName) {
 }  // namespace
 
 bool OfficeOpenXmlFormat::IsLinkPart(std::string_view entryName) const {
-  return EndsWithIgnoringAsciiCase(entryName, ".rels") || IsWordStoryPart(entryName) ||
+  return EndsWithIgnoringAsciiCase(entryName, ".rels") || IsStoryPart(entryName) ||
          IsWordSettingsPart(entryName) || IsSpreadsheetConnectionsPart(entryName) ||
          IsExtendedPropertiesPart(entryName) || IsDrawingSheetPart(entryName) ||
          IsWorksheetPart(entryName);
@@ -73,7 +73,7 @@ void OfficeOpenXmlFormat::FindLinks(const XmlPart& part, std::string_view entryN
       TargetContext{TargetSyntax::OfficeOpenXml,
                     std::u16string(FolderOf(std::u16string_view(documentPath))), documentPath});
   if (!EndsWithIgnoringAsciiCase(entryName, ".rels")) {
-    if (IsWordStoryPart(entryName)) FindWordFieldLinks(part, entryName, context, out);
+    if (IsStoryPart(entryName)) FindFieldCodeLinks(part, entryName, context, out);
     if (IsWordSettingsPart(entryName)) FindMailMergeLinks(part, entryName, context, out);
     if (IsExtendedPropertiesPart(entryName)) FindDocumentPropertyLinks(part, context, out);
     if (IsDrawingSheetPart(entryName)) FindDrawingHyperlinkLinks(part, context, out);

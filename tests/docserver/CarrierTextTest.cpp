@@ -5,10 +5,10 @@
 #include "PackageFixture.h"
 #include "services/docserver/BuiltinDocumentServer.h"
 #include "services/docserver/ConnectionString.h"
+#include "services/docserver/DrawingHyperlinkLinks.h"
 #include "services/docserver/FieldInstruction.h"
 #include "services/docserver/MailMergeLinks.h"
 #include "services/docserver/OpenDocumentCarrierLinks.h"
-#include "services/docserver/VisioHyperlinkLinks.h"
 
 namespace quavelle::docserver::testing {
 namespace {
@@ -55,9 +55,9 @@ INSTANTIATE_TEST_SUITE_P(
                      R"(D:\Pics\b.png)", R"(D:\Pics\b.png)"},
         ArgumentCase{R"(INCLUDEPICTURE file:///C:/a.png \d)", 1, "file:///C:/a.png",
                      "file:///D:/a b.png", R"("file:///D:/a b.png")"},
-        ArgumentCase{R"(LINK Excel.Sheet.12 "C:\\a.xlsx" "S!R1C1" \a \f 4)", 2, R"(C:\a.xlsx)",
+        ArgumentCase{R"(LINK Book.Sheet.12 "C:\\a.xlsx" "S!R1C1" \a \f 4)", 2, R"(C:\a.xlsx)",
                      R"(D:\a.xlsx)", R"("D:\\a.xlsx")"},
-        ArgumentCase{R"(DDE Excel "C:\\a.xlsx" "S!R1C1")", 2, R"(C:\a.xlsx)", "D:\\say \"x\".xlsx",
+        ArgumentCase{R"(DDE Sheets "C:\\a.xlsx" "S!R1C1")", 2, R"(C:\a.xlsx)", "D:\\say \"x\".xlsx",
                      R"("D:\\say \"x\".xlsx")"},
         ArgumentCase{R"(DATABASE \s "SELECT" \d "C:\\db.mdb" \h)", 4, R"(C:\db.mdb)",
                      R"(D:\db.mdb)", R"("D:\\db.mdb")"},
@@ -68,26 +68,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ConnectionString, ValuesKeepTheirQuotingAndTheRestStays) {
   const std::string text =
-      "Provider=Microsoft.ACE.OLEDB.12.0; Data Source = C:\\a.accdb ;Extended "
-      "Properties=\"Excel 12.0;HDR=YES\";Jet OLEDB:System database='C:\\it''s.mdw'";
+      "Provider=Db.Provider.12.0; Data Source = C:\\a.accdb ;Extended "
+      "Properties=\"Sheet 12.0;HDR=YES\";Jet OLEDB:System database='C:\\it''s.mdw'";
   const std::vector<ConnectionValue> values = ParseConnectionString(text);
   ASSERT_EQ(values.size(), 4u);
   EXPECT_EQ(values[1].key, "Data Source");
   EXPECT_EQ(values[1].value, "C:\\a.accdb");
-  EXPECT_EQ(values[2].value, "Excel 12.0;HDR=YES");
+  EXPECT_EQ(values[2].value, "Sheet 12.0;HDR=YES");
   EXPECT_EQ(values[3].value, "C:\\it's.mdw");
   EXPECT_TRUE(IsFileKey(values[1].key));
   EXPECT_TRUE(IsFileKey(values[3].key));
   EXPECT_FALSE(IsFileKey(values[2].key));
   EXPECT_EQ(WithConnectionValue(text, values[1], "D:\\b c.accdb"),
-            "Provider=Microsoft.ACE.OLEDB.12.0; Data Source = D:\\b c.accdb ;Extended "
-            "Properties=\"Excel 12.0;HDR=YES\";Jet OLEDB:System database='C:\\it''s.mdw'");
+            "Provider=Db.Provider.12.0; Data Source = D:\\b c.accdb ;Extended "
+            "Properties=\"Sheet 12.0;HDR=YES\";Jet OLEDB:System database='C:\\it''s.mdw'");
   EXPECT_EQ(WithConnectionValue(text, values[1], "D:\\a;b.accdb"),
-            "Provider=Microsoft.ACE.OLEDB.12.0; Data Source = \"D:\\a;b.accdb\" ;Extended "
-            "Properties=\"Excel 12.0;HDR=YES\";Jet OLEDB:System database='C:\\it''s.mdw'");
+            "Provider=Db.Provider.12.0; Data Source = \"D:\\a;b.accdb\" ;Extended "
+            "Properties=\"Sheet 12.0;HDR=YES\";Jet OLEDB:System database='C:\\it''s.mdw'");
   EXPECT_EQ(WithConnectionValue(text, values[3], "D:\\o'k.mdw"),
-            "Provider=Microsoft.ACE.OLEDB.12.0; Data Source = C:\\a.accdb ;Extended "
-            "Properties=\"Excel 12.0;HDR=YES\";Jet OLEDB:System database='D:\\o''k.mdw'");
+            "Provider=Db.Provider.12.0; Data Source = C:\\a.accdb ;Extended "
+            "Properties=\"Sheet 12.0;HDR=YES\";Jet OLEDB:System database='D:\\o''k.mdw'");
   EXPECT_TRUE(NamesFileByFullPath("\\\\srv\\share\\a.mdb"));
   EXPECT_TRUE(NamesFileByFullPath("file:///C:/a.mdb"));
   EXPECT_FALSE(NamesFileByFullPath("sql01"));

@@ -65,14 +65,14 @@ const std::string kAccess =
     "<connection id=\"1\" sourceFile=\"\\\\srv1\\db\\sales.accdb\" "
     "odcFile=\"C:\\Users\\me\\Documents\\My Data Sources\\sales.odc\" keepAlive=\"1\" "
     "name=\"sales\" type=\"5\" refreshedVersion=\"6\" background=\"1\" saveData=\"1\"><dbPr "
-    "connection=\"Provider=Microsoft.ACE.OLEDB.12.0;User ID=Admin;Data "
+    "connection=\"Provider=Db.Provider.12.0;User ID=Admin;Data "
     "Source=\\\\srv1\\db\\sales.accdb;Mode=Share Deny Write;Extended "
     "Properties=&quot;&quot;;Jet OLEDB:System database=&quot;&quot;;Jet OLEDB:Engine "
     "Type=6\" command=\"Orders\" commandType=\"3\"/></connection>";
 
 const std::string kMashup =
     "<connection id=\"3\" keepAlive=\"1\" name=\"Query - x\" type=\"5\" refreshedVersion=\"6\" "
-    "background=\"1\"><dbPr connection=\"Provider=Microsoft.Mashup.OleDb.1;Data "
+    "background=\"1\"><dbPr connection=\"Provider=Mashup.Provider.1;Data "
     "Source=$Workbook$;Location=x;Extended Properties=&quot;&quot;\" command=\"SELECT * FROM "
     "[x]\"/></connection>";
 
@@ -92,12 +92,12 @@ std::string Settings(const std::string& mailMerge) {
          mailMerge + "</w:mailMerge><w:defaultTabStop w:val=\"708\"/></w:settings>";
 }
 
-const std::string kExcelMerge = Settings(
-    "<w:connectString w:val=\"Provider=Microsoft.ACE.OLEDB.12.0;User ID=Admin;Data "
+const std::string kWorkbookMerge = Settings(
+    "<w:connectString w:val=\"Provider=Db.Provider.12.0;User ID=Admin;Data "
     "Source=C:\\Data\\list.xlsx;Mode=Read;Extended Properties=&quot;HDR=YES;IMEX=1;&quot;;Jet "
     "OLEDB:System database=&quot;&quot;\"/><w:query w:val=\"SELECT * FROM "
     "`C:\\Data\\list.xlsx`.`Sheet1$` \"/><w:dataSource r:id=\"rId1\"/><w:viewMergedData/>"
-    "<w:odso><w:udl w:val=\"Provider=Microsoft.ACE.OLEDB.12.0;User ID=Admin;Data "
+    "<w:odso><w:udl w:val=\"Provider=Db.Provider.12.0;User ID=Admin;Data "
     "Source=C:\\Data\\list.xlsx;Mode=Read\"/><w:table w:val=\"Sheet1$\"/><w:src "
     "r:id=\"rId2\"/></w:odso>");
 
@@ -117,8 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "a.xlsx",
                    {{"xl/connections.xml",
                      Connections("<connection id=\"1\" name=\"q\" type=\"1\"><dbPr "
-                                 "connection=\"DSN=MS Access Database;DBQ=C:\\Data\\db.mdb;"
-                                 "DefaultDir=C:\\Data;DriverId=25;FIL=MS Access;\" "
+                                 "connection=\"DSN=Desk Database;DBQ=C:\\Data\\db.mdb;"
+                                 "DefaultDir=C:\\Data;DriverId=25;FIL=Desk;\" "
                                  "command=\"SELECT * FROM t\"/></connection>")}},
                    {u"C:\\Data\\db.mdb", u"C:\\Data"},
                    u"D:\\New data\\db.mdb",
@@ -146,13 +146,13 @@ INSTANTIATE_TEST_SUITE_P(
                    {}},
         // A mail merge's data file: two relationships, the connection strings and
         // the query are one link.
-        SourceCase{
-            "MailMergeWorkbook",
-            "a.docx",
-            {{"word/settings.xml", kExcelMerge}, {"word/_rels/settings.xml.rels", kSettingsRels}},
-            {u"C:\\Data\\list.xlsx"},
-            u"\\\\srv2\\merge\\list.xlsx",
-            {{"C:\\Data\\list.xlsx", "\\\\srv2\\merge\\list.xlsx"}}},
+        SourceCase{"MailMergeWorkbook",
+                   "a.docx",
+                   {{"word/settings.xml", kWorkbookMerge},
+                    {"word/_rels/settings.xml.rels", kSettingsRels}},
+                   {u"C:\\Data\\list.xlsx"},
+                   u"\\\\srv2\\merge\\list.xlsx",
+                   {{"C:\\Data\\list.xlsx", "\\\\srv2\\merge\\list.xlsx"}}},
         SourceCase{"MailMergeTextQuery",
                    "a.docx",
                    {{"word/settings.xml",

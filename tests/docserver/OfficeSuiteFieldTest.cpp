@@ -28,7 +28,7 @@ const char kFields[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <office:body><office:text>
 <text:p>A: <text:a xlink:type="simple" xlink:href="file:///C:/Data/plan.xlsx#Sheet1">plan</text:a></text:p>
 <text:p>B: <field:fieldmark-start text:name="__Fieldmark__1" field:type="vnd.oasis.opendocument.field.UNHANDLED"><field:param field:name="vnd.oasis.opendocument.field.code" field:value="INCLUDETEXT &quot;C:\\Data\\chapter one.docx&quot; \! "/></field:fieldmark-start>chapter<field:fieldmark-end/></text:p>
-<text:p>C: <field:fieldmark-start text:name="__Fieldmark__2" field:type="vnd.oasis.opendocument.field.UNHANDLED"><field:param field:name="vnd.oasis.opendocument.field.code" field:value=" LINK Excel.Sheet.12 &quot;\\\\srv1\\proj\\libro.xlsx&quot; &quot;FS!F16C5&quot; \a \f 4 \r "/></field:fieldmark-start>linked<field:fieldmark-end/></text:p>
+<text:p>C: <field:fieldmark-start text:name="__Fieldmark__2" field:type="vnd.oasis.opendocument.field.UNHANDLED"><field:param field:name="vnd.oasis.opendocument.field.code" field:value=" LINK Book.Sheet.12 &quot;\\\\srv1\\proj\\libro.xlsx&quot; &quot;FS!F16C5&quot; \a \f 4 \r "/></field:fieldmark-start>linked<field:fieldmark-end/></text:p>
 </office:text></office:body></office:document>
 )";
 
@@ -83,7 +83,7 @@ void RepointAll(const fs::path& file) {
 void ExpectNewPaths(const std::string& flat) {
   EXPECT_NE(flat.find("INCLUDETEXT &quot;E:\\\\Moved\\\\chapter one.docx&quot;"), std::string::npos)
       << flat;
-  EXPECT_NE(flat.find("LINK Excel.Sheet.12 &quot;\\\\\\\\srv2\\\\proj\\\\libro.xlsx&quot;"),
+  EXPECT_NE(flat.find("LINK Book.Sheet.12 &quot;\\\\\\\\srv2\\\\proj\\\\libro.xlsx&quot;"),
             std::string::npos);
   EXPECT_NE(flat.find("D:/Data/plan.xlsx"), std::string::npos);
   EXPECT_EQ(flat.find("srv1"), std::string::npos);
@@ -135,14 +135,14 @@ TEST(OfficeSuiteFields, WrittenBySuiteWholeOrSplitAreRepointedAndReadBackBySuite
 const char kDdeText[] = R"xml(<?xml version="1.0" encoding="UTF-8"?>
 <office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
 <office:body><office:text>
-<text:dde-connection-decls><text:dde-connection-decl office:name="plan" office:dde-application="soffice" office:dde-topic="C:\Data\plan.ods" office:dde-item="Sheet1.A1" office:automatic-update="true"/></text:dde-connection-decls>
+<text:dde-connection-decls><text:dde-connection-decl office:name="plan" office:dde-application="suite" office:dde-topic="C:\Data\plan.ods" office:dde-item="Sheet1.A1" office:automatic-update="true"/></text:dde-connection-decls>
 <text:p>D: <text:dde-connection text:connection-name="plan">5</text:dde-connection></text:p>
 </office:text></office:body></office:document>
 )xml";
 const char kDdeSheet[] = R"xml(<?xml version="1.0" encoding="UTF-8"?>
 <office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:of="urn:oasis:names:tc:opendocument:xmlns:of:1.2" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">
 <office:body><office:spreadsheet>
-<table:table table:name="Sheet1"><table:table-row><table:table-cell table:formula="of:=DDE(&quot;soffice&quot;;&quot;C:\Data\plan.ods&quot;;&quot;Sheet1.A1&quot;)" office:value-type="float" office:value="5"><text:p>5</text:p></table:table-cell><table:table-cell table:formula="of:=['file:///C:/Data/only.ods'#$Sheet1.B2]" office:value-type="float" office:value="1"><text:p>1</text:p></table:table-cell></table:table-row></table:table>
+<table:table table:name="Sheet1"><table:table-row><table:table-cell table:formula="of:=DDE(&quot;suite&quot;;&quot;C:\Data\plan.ods&quot;;&quot;Sheet1.A1&quot;)" office:value-type="float" office:value="5"><text:p>5</text:p></table:table-cell><table:table-cell table:formula="of:=['file:///C:/Data/only.ods'#$Sheet1.B2]" office:value-type="float" office:value="1"><text:p>1</text:p></table:table-cell></table:table-row></table:table>
 </office:spreadsheet></office:body></office:document>
 )xml";
 
@@ -176,7 +176,7 @@ TEST(OfficeSuiteDde, LinksAndFormulaOnlyWorkbooksAreRepointedAndReadBackBySuite)
   const std::string flatSheet = ReadBytes(suite.Convert({sheet}, "fods", work / "back").at(0));
   EXPECT_NE(flatSheet.find("office:dde-topic=\"\\\\srv2\\data\\plan.ods\""), std::string::npos)
       << flatSheet;
-  EXPECT_NE(flatSheet.find("DDE(&quot;soffice&quot;;&quot;\\\\srv2\\data\\plan.ods&quot;"),
+  EXPECT_NE(flatSheet.find("DDE(&quot;suite&quot;;&quot;\\\\srv2\\data\\plan.ods&quot;"),
             std::string::npos);
   EXPECT_NE(flatSheet.find("file:///D:/Data/only.ods"), std::string::npos);
   EXPECT_EQ(flatSheet.find("C:\\Data"), std::string::npos);

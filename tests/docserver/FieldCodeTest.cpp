@@ -64,9 +64,9 @@ struct FieldCase {
 
 void PrintTo(const FieldCase& c, std::ostream* os) { *os << c.name; }
 
-class WordField : public ::testing::TestWithParam<FieldCase> {};
+class FieldCode : public ::testing::TestWithParam<FieldCase> {};
 
-TEST_P(WordField, IsListedAndRepointedInTheStyleFoundWithRunsKept) {
+TEST_P(FieldCode, IsListedAndRepointedInTheStyleFoundWithRunsKept) {
   const FieldCase& c = GetParam();
   TempFolder folder;
   const fs::path file = folder / "fields.docx";
@@ -96,7 +96,7 @@ const std::string kOleRels =
     "Target=\"file:///C:\\Data\\plan.xlsx!Sheet1!R1C1:R5C5\" TargetMode=\"External\"/>";
 
 INSTANTIATE_TEST_SUITE_P(
-    Instructions, WordField,
+    Instructions, FieldCode,
     ::testing::Values(
         FieldCase{"SimpleField",
                   "<w:fldSimple w:instr=\" INCLUDETEXT &quot;C:\\\\Data\\\\simple.docx&quot; \">" +
@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"\"C:\\\\Data\\\\cha", "\"\\\\\\\\srv2\\\\proj\\\\chapter.docx\""},
                    {">pter.docx\" \\!", "> \\!"}}},
         FieldCase{"LinkWithItemAndSwitches",
-                  Field({" LINK Excel.Sheet.12 \"C:\\\\ruta\\\\libro.xlsx\" \"FS!F16C5\" \\a \\f 4 "
+                  Field({" LINK Book.Sheet.12 \"C:\\\\ruta\\\\libro.xlsx\" \"FS!F16C5\" \\a \\f 4 "
                          "\\r "}),
                   {u"C:\\ruta\\libro.xlsx"},
                   u"E:\\otra ruta\\libro.xlsx",
@@ -147,14 +147,14 @@ INSTANTIATE_TEST_SUITE_P(
         // The database file and the connection string's data source are one link.
         FieldCase{"DatabaseFileAndConnection",
                   Field({" DATABASE \\d \"C:\\\\Data\\\\db.mdb\" \\c "
-                         "\"Provider=Microsoft.Jet.OLEDB.4.0;Password=\\\"\\\";Data "
+                         "\"Provider=Db.Provider.4.0;Password=\\\"\\\";Data "
                          "Source=C:\\\\Data\\\\db.mdb;Mode=Read\" \\s \"SELECT * FROM t\" "}),
                   {u"C:\\Data\\db.mdb"},
                   u"\\\\srv2\\db\\db.mdb",
                   {{"\\d \"C:\\\\Data", "\\d \"\\\\\\\\srv2\\\\db"},
                    {"Source=C:\\\\Data", "Source=\\\\\\\\srv2\\\\db"}}},
         FieldCase{"DdeAuto",
-                  Field({"DDEAUTO Excel \"C:\\\\Data\\\\plan.xlsx\" \"Sheet1!R1C1\" \\h"}),
+                  Field({"DDEAUTO Sheets \"C:\\\\Data\\\\plan.xlsx\" \"Sheet1!R1C1\" \\h"}),
                   {u"C:\\Data\\plan.xlsx"},
                   u"D:\\Data\\plan.xlsx",
                   {{"C:\\\\Data", "D:\\\\Data"}}},
@@ -179,9 +179,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"C:\\\\x", "D:\\\\x"}}},
         // A linked object: its relationship and its LINK field are one link.
         FieldCase{"LinkedObjectAndItsField",
-                  Field({" LINK Excel.Sheet.12 \"C:\\\\Data\\\\plan.xlsx\" \"Sheet1!R1C1:R5C5\" "
+                  Field({" LINK Book.Sheet.12 \"C:\\\\Data\\\\plan.xlsx\" \"Sheet1!R1C1:R5C5\" "
                          "\\a \\f 0 \\p "},
-                        "<w:object><o:OLEObject Type=\"Link\" ProgID=\"Excel.Sheet.12\" "
+                        "<w:object><o:OLEObject Type=\"Link\" ProgID=\"Book.Sheet.12\" "
                         "ShapeID=\"_x0000_i1025\" DrawAspect=\"Content\" r:id=\"rId5\" "
                         "UpdateMode=\"Always\"/></w:object>"),
                   {u"C:\\Data\\plan.xlsx"},
@@ -198,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FieldCase>& info) { return info.param.name; });
 
 // Headers and footers are stories of their own.
-TEST(WordField, InAHeaderIsListedAfterTheDocumentsAndMoves) {
+TEST(FieldCode, InAHeaderIsListedAfterTheDocumentsAndMoves) {
   TempFolder folder;
   const fs::path file = folder / "header.docx";
   const std::string header =

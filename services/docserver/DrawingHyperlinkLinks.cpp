@@ -1,4 +1,4 @@
-#include "services/docserver/VisioHyperlinkLinks.h"
+#include "services/docserver/DrawingHyperlinkLinks.h"
 
 #include <optional>
 #include <string>
@@ -10,7 +10,8 @@
 namespace quavelle::docserver {
 namespace {
 
-constexpr std::string_view kVisioNamespace = "http://schemas.microsoft.com/office/visio/2012/main";
+constexpr std::string_view kDrawingNamespace =
+    "http://schemas.microsoft.com/office/visio/2012/main";
 
 const XmlAttribute* Plain(const XmlElement& element, std::string_view localName) {
   for (const XmlAttribute& attribute : *element.attributes) {
@@ -72,7 +73,7 @@ void FindDrawingHyperlinkLinks(const XmlPart& part,
   std::optional<std::size_t> sectionDepth;  // of the Hyperlink section being read
   part.ForEachElement([&](const XmlElement& element) {
     if (sectionDepth && element.depth <= *sectionDepth) sectionDepth.reset();
-    if (element.namespaceUri != kVisioNamespace) return;
+    if (element.namespaceUri != kDrawingNamespace) return;
     const XmlAttribute* name = Plain(element, "N");
     if (name == nullptr) return;
     if (element.localName == "Section" && name->value == "Hyperlink") {

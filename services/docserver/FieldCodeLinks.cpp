@@ -1,4 +1,4 @@
-#include "services/docserver/WordFieldLinks.h"
+#include "services/docserver/FieldCodeLinks.h"
 
 #include <array>
 #include <optional>
@@ -221,7 +221,7 @@ class FieldCollector {
 
 }  // namespace
 
-bool IsWordStoryPart(std::string_view entryName) {
+bool IsStoryPart(std::string_view entryName) {
   const std::size_t slash = entryName.rfind('/');
   if (slash == std::string_view::npos) return false;
   const std::string_view folder = entryName.substr(0, slash);
@@ -239,7 +239,7 @@ bool IsWordStoryPart(std::string_view entryName) {
   return false;
 }
 
-void FindWordFieldLinks(const XmlPart& part, std::string_view entryName,
+void FindFieldCodeLinks(const XmlPart& part, std::string_view entryName,
                         const std::shared_ptr<const TargetContext>& context,
                         std::vector<FoundLink>& out) {
   FieldCollector collector(entryName, context, out);

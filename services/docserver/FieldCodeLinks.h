@@ -12,7 +12,7 @@ class XmlPart;
 
 // Whether a part holds a word-processing story (body, headers, footers,
 // notes, comments, the glossary; text boxes sit inside these).
-bool IsWordStoryPart(std::string_view entryName);
+bool IsStoryPart(std::string_view entryName);
 
 // Appends the files that the fields of a story part name: simple fields
 // (w:fldSimple/@w:instr) and complex ones, whose instruction is the text of
@@ -20,7 +20,7 @@ bool IsWordStoryPart(std::string_view entryName);
 // end characters. An argument that a nested field computes is no link. A
 // LINK field joins the object relationship that names the same file; a
 // VML picture's o:href is a link of its own.
-void FindWordFieldLinks(const XmlPart& part, std::string_view entryName,
+void FindFieldCodeLinks(const XmlPart& part, std::string_view entryName,
                         const std::shared_ptr<const TargetContext>& context,
                         std::vector<FoundLink>& out);
 
