@@ -100,6 +100,19 @@ std::vector<std::string> DdeTopicsIn(std::string_view formula) {
   return topics;
 }
 
+// Formulas, and the expressions and ranges of named ranges, name cells of
+// other workbooks.
+bool NamesCells(const XmlElement& element, const XmlAttribute& attribute) {
+  if (attribute.namespaceUri != kTableNamespace) return false;
+  if (attribute.localName == "formula") return true;
+  if (element.namespaceUri != kTableNamespace ||
+      (element.localName != "named-range" && element.localName != "named-expression")) {
+    return false;
+  }
+  return attribute.localName == "expression" || attribute.localName == "cell-range-address" ||
+         attribute.localName == "base-cell-address";
+}
+
 std::u16string Folded(std::u16string text) {
   for (char16_t& c : text) c = FoldCase(c);
   return text;
@@ -170,7 +183,7 @@ void FindFormulaWorkbookLinks(const XmlPart& part,
                               std::vector<FoundLink>& out) {
   part.ForEachElement([&](const XmlElement& element) {
     for (const XmlAttribute& attribute : *element.attributes) {
-      if (attribute.localName != "formula" || attribute.namespaceUri != kTableNamespace) continue;
+      if (!NamesCells(element, attribute)) continue;
       std::vector<std::string> urls;
       const std::string_view value = attribute.value;
       for (std::size_t open = value.find('\''); open != std::string_view::npos;) {

@@ -75,5 +75,26 @@ TEST(SpreadsheetReference, ANetworkPathSourceMovesItsFileUrlCompanionsToo) {
   EXPECT_EQ(LinkPaths(file), (std::vector<std::u16string>{u"\\\\srv2\\proj\\dir y\\a.ods"}));
 }
 
+// A workbook that only a formula and a named range name, with no cached copy
+// of its sheets, is one link of their own.
+TEST(SpreadsheetReference, AWorkbookOnlyFormulasNameIsOneLinkMovedInEach) {
+  const auto sheets = [](const std::string& url) {
+    return "<table:table table:name=\"Sheet1\"><table:table-row><table:table-cell "
+           "table:formula=\"of:=['" +
+           url + "'#$Sheet1.A1]+['" + url +
+           "'#$Sheet1.A2]\"/></table:table-row></table:table><table:named-expressions>"
+           "<table:named-range table:name=\"Input\" table:base-cell-address=\"$Sheet1.$A$1\" "
+           "table:cell-range-address=\"'" +
+           url + "'#$Sheet1.$A$1:.$A$2\"/></table:named-expressions>";
+  };
+  TempFolder folder;
+  const fs::path file = folder / "totals.ods";
+  WritePackage(file, OdtWith({{"content.xml", OdfContent(sheets("file:///C:/Data/plan.ods"))}}));
+  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"C:\\Data\\plan.ods"});
+  ASSERT_EQ(SetFirstLink(file, u"\\\\srv2\\data\\it's plan.ods"), 0);
+  EXPECT_EQ(ReadEntries(file, false).at(2).bytes,
+            OdfContent(sheets("file://srv2/data/it''s%20plan.ods")));
+}
+
 }  // namespace
 }  // namespace quavelle::docserver::testing
