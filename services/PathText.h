@@ -34,6 +34,13 @@ constexpr std::basic_string_view<Char> FolderOf(std::basic_string_view<Char> pat
   return path.substr(0, slash);
 }
 
+// The name a POSIX path ends in: "/d/a.docx" -> "a.docx".
+template <class Char>
+constexpr std::basic_string_view<Char> FileNameOf(std::basic_string_view<Char> path) noexcept {
+  const std::size_t slash = path.rfind(Char('/'));
+  return slash == std::basic_string_view<Char>::npos ? path : path.substr(slash + 1);
+}
+
 namespace path_text_detail {
 
 // Length of the non-empty component starting at from, or 0 when it is empty.

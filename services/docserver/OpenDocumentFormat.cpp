@@ -16,11 +16,6 @@ constexpr std::string_view kXlinkNamespace = "http://www.w3.org/1999/xlink";
 constexpr std::string_view kTableNamespace = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
 constexpr std::array<std::string_view, 3> kLinkParts = {"content.xml", "styles.xml", "meta.xml"};
 
-std::string_view FileNameOf(std::string_view entryName) {
-  std::size_t slash = entryName.rfind('/');
-  return slash == std::string_view::npos ? entryName : entryName.substr(slash + 1);
-}
-
 // Formulas and a cached sheet's name write a workbook as "'URL'#", any quote
 // inside the URL doubled, and always as an absolute URL, whatever form the
 // table source's own reference has ("//srv/share/a.ods" there is

@@ -24,11 +24,6 @@ bool ReadsBackAs(std::u16string_view read, std::u16string_view asked) {
          });
 }
 
-std::u16string_view FileNameOf(std::u16string_view path) {
-  std::size_t slash = path.find_last_of(u'/');
-  return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
-}
-
 // An office suite keeps "~$name.docx" beside a document someone has open: the
 // user's name in a few bytes, not a package. One left by a crash holds no links.
 bool IsOwnerFile(std::u16string_view path, int fd) {

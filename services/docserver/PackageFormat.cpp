@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "services/PathText.h"
 #include "services/Text.h"
 #include "services/docserver/OfficeOpenXmlFormat.h"
 #include "services/docserver/OpenDocumentFormat.h"
@@ -100,8 +101,7 @@ void JoinLinksByKey(std::vector<FoundLink>& links, std::vector<std::string>& ent
 }
 
 std::unique_ptr<PackageFormat> PackageFormatForFileName(std::u16string_view path) {
-  std::size_t slash = path.find_last_of(u'/');
-  std::u16string_view name = slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+  const std::u16string_view name = FileNameOf(path);
   std::size_t dot = name.find_last_of(u'.');
   if (dot == std::u16string_view::npos) return nullptr;
   std::u16string_view extension = name.substr(dot + 1);

@@ -14,6 +14,7 @@
 #include "services/docserver/DocServerErrors.h"
 #include "services/docserver/DocumentFile.h"
 #include "services/docserver/ErrnoError.h"
+#include "services/docserver/ZipRewriter.h"
 
 namespace quavelle::docserver {
 namespace {
@@ -26,8 +27,6 @@ constexpr std::size_t kListingReadAhead = 64 << 10;
 constexpr std::size_t kWholeFileRead = 2 * kListingReadAhead;
 // Compressed parts up to this size are inflated in one call.
 constexpr std::uint64_t kOneCallInflate = 64 << 20;
-// The deflate level of re-pointed parts.
-constexpr zip_uint32_t kRewriteLevel = 6;
 
 std::u16string ZipReason(zip_error_t* error) {
   return FromUtf8(std::string_view(zip_error_strerror(error)));
@@ -230,46 +229,21 @@ std::string ZipArchive::ReadEntry(std::uint64_t index, std::uint64_t limit) cons
 
 void ZipArchive::WriteReplacingEntries(const std::map<std::uint64_t, std::string>& replacements,
                                        int outFd, const FaultHook& faultHook) const {
-  const std::u16string& path = impl_->path;
-  DescriptorSource source;
-  source.readFd = impl_->file.fd();
-  source.size = impl_->file.identity().size;
-  source.readAhead.Allocate(kCopyBuffer);
-  source.writeFd = outFd;
-  source.faultHook = &faultHook;
-  ZipError error;
-  ArchivePtr archive = OpenArchive(source, 0, error.get());
-  if (!archive) throw PackageError(error.get(), u"Cannot read", path);
-  zip_t* za = archive.get();
-
-  for (const auto& [index, data] : replacements) {
-    zip_stat_t st;
-    if (zip_stat_index(za, index, 0, &st) != 0) {
-      throw PackageError(zip_get_error(za), u"Cannot read", path);
-    }
-    zip_source_t* replacement = zip_source_buffer(za, data.data(), data.size(), 0);
-    if (replacement == nullptr) throw PackageError(zip_get_error(za), u"Cannot write", path);
-    if (zip_file_replace(za, index, replacement, 0) != 0) {
-      zip_source_free(replacement);
-      throw PackageError(zip_get_error(za), u"Cannot write", path);
-    }
-    // A stored entry (an OpenDocument mimetype) stays stored; the rest is
-    // deflated at a middle level, which costs a fraction of the best one.
-    const bool stored = (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_STORE;
-    if (zip_set_file_compression(za, index, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
-                                 stored ? 0 : kRewriteLevel) != 0) {
-      throw PackageError(zip_get_error(za), u"Cannot write", path);
-    }
-    // The part keeps its timestamp, as every other entry does.
-    if ((st.valid & ZIP_STAT_MTIME) && zip_file_set_mtime(za, index, st.mtime, 0) != 0) {
-      throw PackageError(zip_get_error(za), u"Cannot write", path);
-    }
+  const int fd = impl_->file.fd();
+  const std::uint64_t size = impl_->file.identity().size;
+  const ZipDirectory directory = ReadZipDirectory(fd, size, impl_->path);
+  // The indices are libzip's: both readers must see the same directory.
+  bool agree = directory.entries.size() == EntryCount();
+  for (auto it = replacements.begin(); agree && it != replacements.end(); ++it) {
+    agree = it->first < directory.entries.size() &&
+            directory.Name(static_cast<std::size_t>(it->first)) == EntryName(it->first);
   }
-  if (zip_close(za) != 0) {
-    ServiceError failure = PackageError(zip_get_error(za), u"Cannot write", path);
-    throw failure;  // archive's deleter discards the half-written state
+  if (!agree) {
+    throw ServiceError(error_number::kDamagedPackage,
+                       u"Cannot read '" + impl_->path +
+                           u"': damaged package (its directory can be read in two ways)");
   }
-  archive.release();  // zip_close freed it
+  WritePackageReplacing(directory, fd, size, replacements, outFd, faultHook, impl_->path);
 }
 
 }  // namespace quavelle::docserver

@@ -29,9 +29,8 @@ class ZipArchive {
   // directory declares.
   std::string ReadEntry(std::uint64_t index, std::uint64_t limit) const;
 
-  // Writes the package to outFd with the data of the given entries replaced
-  // (by directory index). Every other entry is copied raw, in the same order,
-  // with its header fields.
+  // Writes the package to outFd with the data of the entries in replacements
+  // (by index) replaced. Every other byte range is copied as it is.
   void WriteReplacingEntries(const std::map<std::uint64_t, std::string>& replacements, int outFd,
                              const FaultHook& faultHook) const;
 
