@@ -46,11 +46,17 @@ bool OfficeOpenXmlFormat::IsLinkPart(std::string_view entryName) const {
          IsWorksheetPart(entryName);
 }
 
-// A formula names a workbook by path with a separator before the bracketed
-// file name ("C:\Data\[plan.xlsx]"); worksheets without one are not parsed.
+// Large parts are parsed only when their text has the mark of what is looked
+// for in them: a field instruction or a picture's source in a story, a mail
+// merge in the settings, an Address cell in a drawing's sheet, and in a
+// worksheet a separator before a bracketed file name ("C:\\Data\\[plan.xlsx]").
 bool OfficeOpenXmlFormat::MayHoldLinks(std::string_view entryName, std::string_view text) const {
-  if (!IsWorksheetPart(entryName)) return true;
-  return text.find("\\[") != std::string_view::npos || text.find("/[") != std::string_view::npos;
+  const auto has = [&](std::string_view mark) { return text.find(mark) != std::string_view::npos; };
+  if (IsStoryPart(entryName)) return has("nstr") || has("href");  // instr, delInstrText
+  if (IsWordSettingsPart(entryName)) return has("mailMerge");
+  if (IsDrawingSheetPart(entryName)) return has("Address");
+  if (IsWorksheetPart(entryName)) return has("\\[") || has("/[");
+  return true;
 }
 
 void OfficeOpenXmlFormat::JoinCompanions(std::vector<FoundLink>& links,
