@@ -113,6 +113,49 @@ struct OpenField {
   bool inInstruction = true;
 };
 
+// Appends the links of a field whose instruction is complete.
+void EmitFieldLinks(const OpenField& field, std::string_view entryName,
+                    const std::shared_ptr<const TargetContext>& context,
+                    std::vector<FoundLink>& out) {
+  const std::string instruction = Instruction(field.layout, field.pieces);
+  const std::vector<FieldToken> tokens = TokenizeField(instruction);
+  // Within one field, the connection string's files join the \d file.
+  const std::string fieldKey =
+      "field:" + std::string(entryName) + "#" + std::to_string(field.slots.front().ordinal);
+  const auto computed = [&](const FieldToken& token) {
+    return instruction.substr(token.begin, token.end - token.begin).find(kNested) !=
+           std::string::npos;
+  };
+  if (const std::size_t k = FileArgument(tokens); k != kNoToken && !computed(tokens[k])) {
+    std::optional<LinkTarget> target = ParseLinkTarget(FromUtf8(tokens[k].value), *context);
+    if (target) {
+      FoundLink link = SlotLink(field.slots, FieldWriter(field.layout, &FileArgument, {}),
+                                tokens[k].value, context, std::move(*target));
+      if (FieldName(tokens) == "LINK") {
+        link.joinKey = "object:" + std::string(entryName);
+        link.joinsAsCompanion = true;
+      } else {
+        link.joinKey = fieldKey;
+      }
+      out.push_back(std::move(link));
+    }
+  }
+  if (const std::size_t k = ConnectionArgument(tokens); k != kNoToken && !computed(tokens[k])) {
+    // Same grammar as FindConnectionLinks, but the string is a field argument.
+    const std::vector<ConnectionValue> values = ParseConnectionString(tokens[k].value);
+    for (std::size_t v = 0; v < values.size(); ++v) {
+      if (!IsFileKey(values[v].key) || !NamesFileByFullPath(values[v].value)) continue;
+      std::optional<LinkTarget> target = ParseLinkTarget(FromUtf8(values[v].value), *context);
+      if (!target) continue;
+      FoundLink link = SlotLink(field.slots, FieldWriter(field.layout, &ConnectionArgument, v),
+                                values[v].value, context, std::move(*target));
+      link.joinKey = fieldKey;
+      link.joinsAsCompanion = true;
+      out.push_back(std::move(link));
+    }
+  }
+}
+
 class FieldCollector {
  public:
   FieldCollector(std::string_view entryName, std::shared_ptr<const TargetContext> context,
@@ -162,45 +205,7 @@ class FieldCollector {
     if (!open_.empty() && open_.back().inInstruction) open_.back().layout.items.push_back(-1);
   }
 
-  void Emit(const OpenField& field) {
-    const std::string instruction = Instruction(field.layout, field.pieces);
-    const std::vector<FieldToken> tokens = TokenizeField(instruction);
-    // Within one field, the connection string's files join the \d file.
-    const std::string fieldKey =
-        "field:" + std::string(entryName_) + "#" + std::to_string(field.slots.front().ordinal);
-    const auto computed = [&](const FieldToken& token) {
-      return instruction.substr(token.begin, token.end - token.begin).find(kNested) !=
-             std::string::npos;
-    };
-    if (const std::size_t k = FileArgument(tokens); k != kNoToken && !computed(tokens[k])) {
-      std::optional<LinkTarget> target = ParseLinkTarget(FromUtf8(tokens[k].value), *context_);
-      if (target) {
-        FoundLink link = SlotLink(field.slots, FieldWriter(field.layout, &FileArgument, {}),
-                                  tokens[k].value, context_, std::move(*target));
-        if (FieldName(tokens) == "LINK") {
-          link.joinKey = "object:" + std::string(entryName_);
-          link.joinsAsCompanion = true;
-        } else {
-          link.joinKey = fieldKey;
-        }
-        out_.push_back(std::move(link));
-      }
-    }
-    if (const std::size_t k = ConnectionArgument(tokens); k != kNoToken && !computed(tokens[k])) {
-      // Same grammar as FindConnectionLinks, but the string is a field argument.
-      const std::vector<ConnectionValue> values = ParseConnectionString(tokens[k].value);
-      for (std::size_t v = 0; v < values.size(); ++v) {
-        if (!IsFileKey(values[v].key) || !NamesFileByFullPath(values[v].value)) continue;
-        std::optional<LinkTarget> target = ParseLinkTarget(FromUtf8(values[v].value), *context_);
-        if (!target) continue;
-        FoundLink link = SlotLink(field.slots, FieldWriter(field.layout, &ConnectionArgument, v),
-                                  values[v].value, context_, std::move(*target));
-        link.joinKey = fieldKey;
-        link.joinsAsCompanion = true;
-        out_.push_back(std::move(link));
-      }
-    }
-  }
+  void Emit(const OpenField& field) { EmitFieldLinks(field, entryName_, context_, out_); }
 
   // The file a linked VML picture was taken from.
   void PictureSource(const XmlElement& element) {
@@ -220,6 +225,17 @@ class FieldCollector {
 };
 
 }  // namespace
+
+void FindInstructionLinks(const ValueSlot& slot, std::string_view instruction,
+                          std::string_view entryName,
+                          const std::shared_ptr<const TargetContext>& context,
+                          std::vector<FoundLink>& out) {
+  OpenField field;
+  field.slots.push_back(slot);
+  field.pieces.emplace_back(instruction);
+  field.layout.items.push_back(0);
+  EmitFieldLinks(field, entryName, context, out);
+}
 
 bool IsStoryPart(std::string_view entryName) {
   const std::size_t slash = entryName.rfind('/');

@@ -24,4 +24,11 @@ void FindFieldCodeLinks(const XmlPart& part, std::string_view entryName,
                         const std::shared_ptr<const TargetContext>& context,
                         std::vector<FoundLink>& out);
 
+// Appends the files that one field instruction, held whole in slot, names;
+// for instructions kept outside a story (a converted document's field marks).
+void FindInstructionLinks(const ValueSlot& slot, std::string_view instruction,
+                          std::string_view entryName,
+                          const std::shared_ptr<const TargetContext>& context,
+                          std::vector<FoundLink>& out);
+
 }  // namespace quavelle::docserver

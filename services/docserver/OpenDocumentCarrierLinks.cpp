@@ -5,6 +5,7 @@
 #include "services/PathText.h"
 #include "services/Text.h"
 #include "services/docserver/ConnectionString.h"
+#include "services/docserver/FieldCodeLinks.h"
 #include "services/docserver/XmlPart.h"
 
 namespace quavelle::docserver {
@@ -12,6 +13,8 @@ namespace {
 
 constexpr std::string_view kOfficeNamespace = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
 constexpr std::string_view kTableNamespace = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
+constexpr std::string_view kFieldNamespace =
+    "urn:openoffice:names:experimental:ooo-ms-interop:xmlns:field:1.0";
 
 std::string DoubledQuotes(std::string_view text, char quote) {
   std::string out;
@@ -214,6 +217,27 @@ void FindFormulaWorkbookLinks(const XmlPart& part,
         out.push_back(std::move(link));
       }
     }
+  });
+}
+
+void FindFieldMarkLinks(const XmlPart& part, std::string_view entryName,
+                        const std::shared_ptr<const TargetContext>& fieldContext,
+                        std::vector<FoundLink>& out) {
+  part.ForEachElement([&](const XmlElement& element) {
+    if (element.localName != "param" || element.namespaceUri != kFieldNamespace) return;
+    const XmlAttribute* name = nullptr;
+    const XmlAttribute* value = nullptr;
+    for (const XmlAttribute& attribute : *element.attributes) {
+      if (attribute.namespaceUri != kFieldNamespace) continue;
+      if (attribute.localName == "name") name = &attribute;
+      if (attribute.localName == "value") value = &attribute;
+    }
+    if (name == nullptr || value == nullptr || name->value != "vnd.oasis.opendocument.field.code") {
+      return;
+    }
+    FindInstructionLinks(
+        {element.ordinal, std::string(value->qualifiedName), std::string(value->value)},
+        value->value, entryName, fieldContext, out);
   });
 }
 

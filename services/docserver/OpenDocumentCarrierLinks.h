@@ -29,6 +29,14 @@ void FindFormulaWorkbookLinks(const XmlPart& part,
                               const std::shared_ptr<const TargetContext>& context,
                               std::vector<FoundLink>& out);
 
+// Appends the files named by word-processing field instructions that a
+// converted document keeps in its field marks (field:param named
+// "vnd.oasis.opendocument.field.code"). Their paths are OS paths relative to
+// the document's folder, as in the package they came from: fieldContext says so.
+void FindFieldMarkLinks(const XmlPart& part, std::string_view entryName,
+                        const std::shared_ptr<const TargetContext>& fieldContext,
+                        std::vector<FoundLink>& out);
+
 // Drops the formula links of workbooks that a table source names too (its
 // formulas move with it), then joins the rest.
 void JoinOpenDocumentLinks(std::vector<FoundLink>& links, std::vector<std::string>& entryNames);

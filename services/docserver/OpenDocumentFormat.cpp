@@ -132,6 +132,12 @@ void OpenDocumentFormat::FindLinks(const XmlPart& part, std::string_view entryNa
   });
   if (FileNameOf(entryName) == "content.xml") {
     FindDdeLinks(part, context, out);
+    FindFieldMarkLinks(
+        part, entryName,
+        std::make_shared<const TargetContext>(TargetContext{
+            TargetSyntax::OfficeOpenXml,
+            std::u16string(FolderOf(std::u16string_view(documentPath))), documentPath}),
+        out);
     FindFormulaWorkbookLinks(part, context, out);
   }
 }

@@ -210,5 +210,29 @@ TEST(FieldCode, InAHeaderIsListedAfterTheDocumentsAndMoves) {
             Replaced(header, {{"file://srv1", "file://srv2"}}));
 }
 
+// A converted text keeps a field the office suite does not know as a field
+// mark with its instruction, as the suite writes it.
+TEST(FieldCode, KeptInAFieldMarkOfAConvertedTextIsALink) {
+  const auto content = [](const std::string& path) {
+    return OdfContent(
+        "<text:p>B: <field:fieldmark-start text:name=\"__Fieldmark__1\" "
+        "field:type=\"vnd.oasis.opendocument.field.UNHANDLED\" "
+        "xmlns:field=\"urn:openoffice:names:experimental:ooo-ms-interop:xmlns:field:1.0\">"
+        "<field:param field:name=\"vnd.oasis.opendocument.field.code\" "
+        "field:value=\"INCLUDETEXT &quot;" +
+        path +
+        "&quot; \\! \"/></field:fieldmark-start>chapter<field:fieldmark-end "
+        "xmlns:field=\"urn:openoffice:names:experimental:ooo-ms-interop:xmlns:field:1.0\"/>"
+        "</text:p>");
+  };
+  TempFolder folder;
+  const fs::path file = folder / "converted.odt";
+  WritePackage(file, OdtWith({{"content.xml", content("C:\\\\Data\\\\chapter one.docx")}}));
+  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"C:\\Data\\chapter one.docx"});
+  ASSERT_EQ(SetFirstLink(file, u"\\\\srv2\\Data\\chapter one.docx"), 0);
+  EXPECT_EQ(ReadEntries(file, false).at(2).bytes,
+            content("\\\\\\\\srv2\\\\Data\\\\chapter one.docx"));
+}
+
 }  // namespace
 }  // namespace quavelle::docserver::testing
