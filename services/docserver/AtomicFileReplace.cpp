@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstring>
+#include <initializer_list>
 
+#include "services/Text.h"
+#include "services/docserver/DocServerErrors.h"
 #include "services/docserver/ErrnoError.h"
 #include "services/docserver/TempFile.h"
 
@@ -23,12 +26,41 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::string NameOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// How file systems and network clients say they keep no extended attributes:
+// some user-space clients answer EIO for every such call.
+bool KeepsNoAttributes(int error) {
+  return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS || error == EIO;
+}
+
+// How clients say they do not pass a flush on to their server.
+bool FlushNotPassedOn(int error) {
+  return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// Whether the file system may hold extended attributes at all. Asked by name
+// first: a name a file system does not know is refused at once, while a client
+// that cannot list them may fail the listing in ways that hurt (one drops its
+// server connection for seconds).
+bool MayHoldAttributes(int fd) {
+  for (const char* name : {"user.qv-probe", "system.posix_acl_access"}) {
+    if (::fgetxattr(fd, name, nullptr, 0) >= 0 || !KeepsNoAttributes(errno)) return true;
+  }
+  return false;
+}
+
 // Extended attributes hold access control lists and what file servers keep
 // about a file (DOS attributes, foreign ACLs); a replacement without them
-// would change who may read the document. Gives 0 or an errno value.
+// would change who may read the document. What cannot be read is not there
+// to keep. Gives 0 or an errno value.
 int CopyExtendedAttributes(int from, int to) {
+  if (!MayHoldAttributes(from)) return 0;
   ssize_t size = ::flistxattr(from, nullptr, 0);
-  if (size < 0) return (errno == ENOTSUP) ? 0 : errno;
+  if (size < 0) return KeepsNoAttributes(errno) ? 0 : errno;
   std::string names(static_cast<std::size_t>(size), '\0');
   size = ::flistxattr(from, names.data(), names.size());
   if (size < 0) return errno;
@@ -39,12 +71,16 @@ int CopyExtendedAttributes(int from, int to) {
     const std::string name = names.substr(at, end - at);
     at = end + 1;
     ssize_t length = ::fgetxattr(from, name.c_str(), nullptr, 0);
-    if (length < 0) return errno;
+    if (length < 0) {
+      if (errno == ENODATA || KeepsNoAttributes(errno)) continue;
+      return errno;
+    }
     std::string value(static_cast<std::size_t>(length), '\0');
     length = ::fgetxattr(from, name.c_str(), value.data(), value.size());
     if (length < 0) return errno;
     value.resize(static_cast<std::size_t>(length));
-    // A value the new file has already (a label its folder gave it) is not set again.
+    // A value the new file has already (a label or access list its folder
+    // gave it) is not set again.
     std::string present(value.size(), '\0');
     if (::fgetxattr(to, name.c_str(), present.data(), present.size()) == length &&
         present == value) {
@@ -55,50 +91,106 @@ int CopyExtendedAttributes(int from, int to) {
   return 0;
 }
 
-}  // namespace
-
-UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
-                               const FileIdentity& original, const std::u16string& displayPath,
-                               const FaultHook& faultHook,
-                               const std::function<void(int fd)>& write) {
-  const std::string folder = FolderOf(realPath);
-  if (int fault = Fault(faultHook, ReplaceStep::CreateTemp)) {
-    throw ErrnoError(fault, u"Cannot write", displayPath);
+// Owner first: changing it clears set-id bits that the mode then restores.
+// Without privilege this works only for one's own file and group; a file
+// taken over by whoever re-pointed its links would change who may use it.
+// Calls that would set what the new file has already are not made.
+void KeepOwnerAndMode(int fd, const struct stat& made, const FileIdentity& original,
+                      const std::u16string& displayPath) {
+  const bool ownerDiffers = made.st_uid != original.owner;
+  const bool groupDiffers = made.st_gid != original.group;
+  if (ownerDiffers || groupDiffers) {
+    if (::fchown(fd, ownerDiffers ? original.owner : static_cast<uid_t>(-1),
+                 groupDiffers ? original.group : static_cast<gid_t>(-1)) != 0) {
+      throw ErrnoError(errno, u"Cannot keep the owner and group of", displayPath);
+    }
   }
-  TempFile temp(folder, displayPath);
+  if (ownerDiffers || groupDiffers || (made.st_mode & 07777) != original.mode) {
+    if (::fchmod(fd, original.mode) != 0) throw ErrnoError(errno, u"Cannot write", displayPath);
+  }
+}
+
+// Everything up to and including the rename; throws with the original as it was.
+void WriteAndRename(TempFile& temp, const std::string& realPath, int originalFd,
+                    const FileIdentity& original, const std::u16string& displayPath,
+                    const FaultHook& faultHook, const std::function<void(int fd)>& write,
+                    struct stat& made) {
   write(temp.fd());
-
-  // Owner first: changing it clears set-id bits that the mode then restores.
-  // Without privilege this works only for one's own file and group; a file
-  // taken over by whoever re-pointed its links would change who may use it.
-  if (::fchown(temp.fd(), original.owner, original.group) != 0) {
-    throw ErrnoError(errno, u"Cannot keep the owner and group of", displayPath);
-  }
-  if (::fchmod(temp.fd(), original.mode) != 0) {
-    throw ErrnoError(errno, u"Cannot write", displayPath);
-  }
+  if (::fstat(temp.fd(), &made) != 0) throw ErrnoError(errno, u"Cannot write", displayPath);
+  KeepOwnerAndMode(temp.fd(), made, original, displayPath);
   if (int error = CopyExtendedAttributes(originalFd, temp.fd())) {
     throw ErrnoError(error, u"Cannot keep the extended attributes (access lists) of", displayPath);
   }
 
   // After the attributes, so that they are flushed with the data.
   int fault = Fault(faultHook, ReplaceStep::Sync);
-  if (fault == 0 && ::fsync(temp.fd()) != 0) fault = errno;
+  if (fault == 0 && ::fsync(temp.fd()) != 0 && !FlushNotPassedOn(errno)) fault = errno;
   if (fault != 0) throw ErrnoError(fault, u"Cannot write", displayPath);
 
   // Writing a large package takes a while; whoever saved the document in
   // that time keeps their version. What remains is the gap to the rename.
   UnchangedIdentity(realPath, original, displayPath);
 
+  // Closed first: a file server will not rename an open file.
+  if (int error = temp.Close()) throw ErrnoError(error, u"Cannot write", displayPath);
   fault = Fault(faultHook, ReplaceStep::Rename);
   if (fault == 0 && ::rename(temp.path().c_str(), realPath.c_str()) != 0) fault = errno;
   if (fault != 0) throw ErrnoError(fault, u"Cannot write", displayPath);
-  UniqueFd replaced = temp.Release();
+}
 
-  // Makes the rename itself survive a crash. File systems that cannot flush
-  // a folder say EINVAL; the new content is already flushed then.
-  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir && ::fsync(dir.get()) != 0 && errno != EINVAL) {
+// The file now at name in the folder dir, when it is the one made there.
+UniqueFd OpenIfMade(int dir, const std::string& name, const struct stat& made) {
+  UniqueFd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_dev != made.st_dev || st.st_ino != made.st_ino) {
+    return UniqueFd();
+  }
+  return fd;
+}
+
+}  // namespace
+
+UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
+                               const FileIdentity& original, const std::u16string& displayPath,
+                               const ServerOptions& options,
+                               const std::function<void(int fd)>& write) {
+  const std::string folder = FolderOf(realPath);
+  const std::string name = NameOf(realPath);
+  if (int fault = Fault(options.faultHook, ReplaceStep::CreateTemp)) {
+    throw ErrnoError(fault, u"Cannot write", displayPath);
+  }
+  TempFile temp(folder, displayPath, original.mode & 0777);
+  struct stat made {};
+  try {
+    WriteAndRename(temp, realPath, originalFd, original, displayPath, options.faultHook, write,
+                   made);
+  } catch (const ServiceError& error) {
+    const int left = temp.Remove();
+    if (left == 0 || left == ENOENT) throw;
+    throw ServiceError(error.number(), error.description() + u"; the temporary file '" +
+                                           NativePathToText(temp.path()) +
+                                           u"' is left behind: " + FromUtf8(std::strerror(left)));
+  }
+  temp.Kept();
+
+  // The folder flushed makes the rename itself survive a crash; it is read
+  // back through the same descriptor, which also shows that the descriptor
+  // still names the folder the rename happened in.
+  FolderDescriptors ownFolders;
+  FolderDescriptors& folders = options.folders ? *options.folders : ownFolders;
+  int dir = folders.Get(folder);
+  UniqueFd replaced = dir >= 0 ? OpenIfMade(dir, name, made) : UniqueFd();
+  if (!replaced) {
+    folders.Forget(folder);  // the folder may have moved since it was opened
+    dir = folders.Get(folder);
+    replaced = OpenIfMade(dir >= 0 ? dir : AT_FDCWD, dir >= 0 ? name : realPath, made);
+    if (!replaced) {
+      throw ServiceError(error_number::kDocumentChanged,
+                         u"Cannot read back '" + displayPath +
+                             u"': another file took its place right after it was written");
+    }
+  }
+  if (dir >= 0 && ::fsync(dir) != 0 && !FlushNotPassedOn(errno)) {
     throw ErrnoError(errno, u"Cannot flush the folder of", displayPath);
   }
   return replaced;

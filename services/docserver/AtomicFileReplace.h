@@ -12,14 +12,17 @@ namespace quavelle::docserver {
 // Replaces the regular file at realPath (no symbolic link on the last step)
 // with what write puts into a temporary file beside it: given the original's
 // owner, group, permission bits and extended attributes (access lists; read
-// from originalFd and original), flushed, renamed over it, and the folder
-// flushed. When any of these cannot be kept the original stays as it was.
-// A file at realPath that no longer has original's identity is not replaced
-// (1008). Before the rename any failure removes the temporary file and leaves
-// the original as it was. Returns the new file, open for reading.
+// from originalFd and original), flushed, closed, renamed over it, and the
+// folder flushed (through options.folders when given). When any of these
+// cannot be kept the original stays as it was; a file system that keeps no
+// extended attributes has none to keep. A file at realPath that no longer has
+// original's identity is not replaced (1008). Before the rename any failure
+// removes the temporary file and leaves the original as it was; when the file
+// system refuses to remove it, the error names it. Returns the new file, open
+// for reading.
 UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
                                const FileIdentity& original, const std::u16string& displayPath,
-                               const FaultHook& faultHook,
+                               const ServerOptions& options,
                                const std::function<void(int fd)>& write);
 
 }  // namespace quavelle::docserver

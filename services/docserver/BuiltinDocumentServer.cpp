@@ -9,7 +9,9 @@ namespace {
 
 class BuiltinDocumentServer : public DocumentServer {
  public:
-  explicit BuiltinDocumentServer(docserver::ServerOptions options) : options_(std::move(options)) {}
+  explicit BuiltinDocumentServer(docserver::ServerOptions options) : options_(std::move(options)) {
+    if (!options_.folders) options_.folders = std::make_shared<docserver::FolderDescriptors>();
+  }
 
   // Decided by the file name alone, so a walk over other files costs no I/O.
   std::unique_ptr<Document> Open(const std::u16string& path) override {

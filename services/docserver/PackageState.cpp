@@ -126,7 +126,7 @@ void PackageState::Repoint(std::size_t index, const std::u16string& newPath) {
 
   const std::string part = RewrittenPart(record, stored);
   UniqueFd written = ReplaceFileAtomically(
-      real, file_->fd(), now, path_, options_.faultHook,
+      real, file_->fd(), now, path_, options_,
       [&](int fd) { zip.WriteReplacingEntry(record.entryIndex, part, fd, options_.faultHook); });
 
   // From here on the package on disk is the one just written.

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+
+#include "services/docserver/FolderDescriptors.h"
 
 namespace quavelle::docserver {
 
@@ -20,6 +23,9 @@ struct ServerOptions {
   // No part is inflated past this many bytes.
   std::uint64_t maxPartSize = std::uint64_t{256} << 20;
   FaultHook faultHook;
+  // Folders held open between documents for flushing; the server makes one
+  // for its documents to share when none is given.
+  std::shared_ptr<FolderDescriptors> folders;
 };
 
 }  // namespace quavelle::docserver

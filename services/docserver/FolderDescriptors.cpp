@@ -1,0 +1,27 @@
+#include "services/docserver/FolderDescriptors.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+
+namespace quavelle::docserver {
+
+int FolderDescriptors::Get(const std::string& folder) {
+  auto held = std::find_if(held_.begin(), held_.end(),
+                           [&](const auto& entry) { return entry.first == folder; });
+  if (held != held_.end()) {
+    std::rotate(held, held + 1, held_.end());
+    return held_.back().second.get();
+  }
+  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return -1;
+  if (held_.size() == kHeld) held_.erase(held_.begin());
+  held_.emplace_back(folder, std::move(fd));
+  return held_.back().second.get();
+}
+
+void FolderDescriptors::Forget(const std::string& folder) {
+  std::erase_if(held_, [&](const auto& entry) { return entry.first == folder; });
+}
+
+}  // namespace quavelle::docserver
