@@ -114,7 +114,7 @@ void KeepOwnerAndMode(int fd, const struct stat& made, const FileIdentity& origi
 void WriteAndRename(TempFile& temp, const std::string& realPath, int originalFd,
                     const FileIdentity& original, const std::u16string& displayPath,
                     const FaultHook& faultHook, const std::function<void(int fd)>& write,
-                    struct stat& made) {
+                    const std::function<void()>& closeOriginal, struct stat& made) {
   write(temp.fd());
   if (::fstat(temp.fd(), &made) != 0) throw ErrnoError(errno, u"Cannot write", displayPath);
   KeepOwnerAndMode(temp.fd(), made, original, displayPath);
@@ -126,6 +126,8 @@ void WriteAndRename(TempFile& temp, const std::string& realPath, int originalFd,
   int fault = Fault(faultHook, ReplaceStep::Sync);
   if (fault == 0 && ::fsync(temp.fd()) != 0 && !FlushNotPassedOn(errno)) fault = errno;
   if (fault != 0) throw ErrnoError(fault, u"Cannot write", displayPath);
+
+  closeOriginal();
 
   // Writing a large package takes a while; whoever saved the document in
   // that time keeps their version. What remains is the gap to the rename.
@@ -140,7 +142,8 @@ void WriteAndRename(TempFile& temp, const std::string& realPath, int originalFd,
 
 // The file now at name in the folder dir, when it is the one made there.
 UniqueFd OpenIfMade(int dir, const std::string& name, const struct stat& made) {
-  UniqueFd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  UniqueFd fd(
+      ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat st {};
   if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_dev != made.st_dev || st.st_ino != made.st_ino) {
     return UniqueFd();
@@ -153,7 +156,8 @@ UniqueFd OpenIfMade(int dir, const std::string& name, const struct stat& made) {
 UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
                                const FileIdentity& original, const std::u16string& displayPath,
                                const ServerOptions& options,
-                               const std::function<void(int fd)>& write) {
+                               const std::function<void(int fd)>& write,
+                               const std::function<void()>& closeOriginal) {
   const std::string folder = FolderOf(realPath);
   const std::string name = NameOf(realPath);
   if (int fault = Fault(options.faultHook, ReplaceStep::CreateTemp)) {
@@ -163,13 +167,13 @@ UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
   struct stat made {};
   try {
     WriteAndRename(temp, realPath, originalFd, original, displayPath, options.faultHook, write,
-                   made);
+                   closeOriginal, made);
   } catch (const ServiceError& error) {
     const int left = temp.Remove();
     if (left == 0 || left == ENOENT) throw;
     throw ServiceError(error.number(), error.description() + u"; the temporary file '" +
-                                           NativePathToText(temp.path()) +
-                                           u"' is left behind: " + FromUtf8(std::strerror(left)));
+                                           NativePathToText(temp.path()) + u"' is left behind: " +
+                                           FromUtf8(std::strerror(left)));
   }
   temp.Kept();
 

@@ -127,7 +127,11 @@ void PackageState::Repoint(std::size_t index, const std::u16string& newPath) {
   const std::string part = RewrittenPart(record, stored);
   UniqueFd written = ReplaceFileAtomically(
       real, file_->fd(), now, path_, options_,
-      [&](int fd) { zip.WriteReplacingEntry(record.entryIndex, part, fd, options_.faultHook); });
+      [&](int fd) { zip.WriteReplacingEntry(record.entryIndex, part, fd, options_.faultHook); },
+      [&] {
+        archive_.reset();
+        file_.reset();
+      });
 
   // From here on the package on disk is the one just written.
   archive_.reset();
