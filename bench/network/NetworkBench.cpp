@@ -4,6 +4,9 @@
 // disk, measured in the same process. Prints requests per file and ratios.
 //
 //   network_bench [--work DIR] [--folders F] [--files N] [--delays-us 0,500,2000]
+//                 [--cache-s S]  (how long the kernel may keep names and
+//                                 attributes; 1 as by default, 0 for a client
+//                                 that asks every time)
 //
 // Needs /dev/fuse and the right to mount (root).
 #include <spawn.h>
@@ -47,6 +50,7 @@ struct Options {
   int folders = 10;
   int files = 20;  // per folder
   std::vector<unsigned> delaysUs = {0, 500, 2000};
+  std::string cacheSeconds = "1";  // how long the kernel keeps names and attributes
 };
 
 class CountingResults : public ResultsList {
@@ -128,10 +132,13 @@ std::map<std::string, unsigned long long> ReadStats(const fs::path& mount) {
 // A latencyfs mount of source, removed again at the end of the scope.
 class LatencyMount {
  public:
-  LatencyMount(const fs::path& source, const fs::path& mount, unsigned delayUs) : mount_(mount) {
+  LatencyMount(const fs::path& source, const fs::path& mount, unsigned delayUs,
+               const std::string& cacheSeconds)
+      : mount_(mount) {
     fs::create_directories(mount);
     if (Run({QUAVELLE_LATENCYFS, source.string(), mount.string(), "-o",
-             "delay_us=" + std::to_string(delayUs) + ""}) != 0) {
+             "delay_us=" + std::to_string(delayUs) + ",entry_timeout=" + cacheSeconds +
+                 ",attr_timeout=" + cacheSeconds + ",negative_timeout=" + cacheSeconds}) != 0) {
       throw std::runtime_error("cannot mount latencyfs on " + mount.string());
     }
   }
@@ -153,6 +160,8 @@ Options Parse(int argc, char** argv) {
       options.folders = std::atoi(argv[i + 1]);
     else if (flag == "--files")
       options.files = std::atoi(argv[i + 1]);
+    else if (flag == "--cache-s")
+      options.cacheSeconds = argv[i + 1];
     else if (flag == "--delays-us") {
       options.delaysUs.clear();
       std::stringstream list(argv[i + 1]);
@@ -187,7 +196,7 @@ int Main(int argc, char** argv) {
     const fs::path source = options.work / ("source-" + std::to_string(delay));
     fs::copy(original, source, fs::copy_options::recursive);
     const fs::path mount = options.work / ("mount-" + std::to_string(delay));
-    LatencyMount mounted(source, mount, delay);
+    LatencyMount mounted(source, mount, delay, options.cacheSeconds);
     const RunResult read = WholeRun(mount / "Tree", nothing);
     const auto readStats = ReadStats(mount);
     const RunResult run = WholeRun(mount / "Tree");

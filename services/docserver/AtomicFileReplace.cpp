@@ -61,6 +61,7 @@ int CopyExtendedAttributes(int from, int to) {
   if (!MayHoldAttributes(from)) return 0;
   ssize_t size = ::flistxattr(from, nullptr, 0);
   if (size < 0) return KeepsNoAttributes(errno) ? 0 : errno;
+  if (size == 0) return 0;
   std::string names(static_cast<std::size_t>(size), '\0');
   size = ::flistxattr(from, names.data(), names.size());
   if (size < 0) return errno;
@@ -110,8 +111,9 @@ void KeepOwnerAndMode(int fd, const struct stat& made, const FileIdentity& origi
   }
 }
 
-// Everything up to and including the rename; throws with the original as it was.
-void WriteAndRename(TempFile& temp, const std::string& realPath, int originalFd,
+// Everything up to and including the rename, in the folder dir; throws with
+// the original as it was.
+void WriteAndRename(TempFile& temp, int dir, const std::string& name, int originalFd,
                     const FileIdentity& original, const std::u16string& displayPath,
                     const FaultHook& faultHook, const std::function<void(int fd)>& write,
                     const std::function<void()>& closeOriginal, struct stat& made) {
@@ -131,13 +133,33 @@ void WriteAndRename(TempFile& temp, const std::string& realPath, int originalFd,
 
   // Writing a large package takes a while; whoever saved the document in
   // that time keeps their version. What remains is the gap to the rename.
-  UnchangedIdentity(realPath, original, displayPath);
+  UnchangedIdentityAt(dir, name, original, displayPath);
 
   // Closed first: a file server will not rename an open file.
   if (int error = temp.Close()) throw ErrnoError(error, u"Cannot write", displayPath);
   fault = Fault(faultHook, ReplaceStep::Rename);
-  if (fault == 0 && ::rename(temp.path().c_str(), realPath.c_str()) != 0) fault = errno;
+  if (fault == 0 && ::renameat(dir, temp.name().c_str(), dir, name.c_str()) != 0) fault = errno;
   if (fault != 0) throw ErrnoError(fault, u"Cannot write", displayPath);
+}
+
+// Whether dir holds original under name.
+bool Holds(int dir, const std::string& name, const FileIdentity& original) {
+  struct stat st {};
+  return ::fstatat(dir, name.c_str(), &st, 0) == 0 && st.st_dev == original.device &&
+         st.st_ino == original.inode;
+}
+
+// The folder of realPath, held open; a held descriptor that no longer holds
+// the original (its folder was moved or replaced) is opened afresh.
+int FolderHolding(FolderDescriptors& folders, const std::string& folder, const std::string& name,
+                  const FileIdentity& original, const std::u16string& displayPath) {
+  int dir = folders.Get(folder);
+  if (dir >= 0 && !Holds(dir, name, original)) {
+    folders.Forget(folder);
+    dir = folders.Get(folder);
+  }
+  if (dir < 0) throw ErrnoError(errno, u"Cannot write", displayPath);
+  return dir;
 }
 
 // The file now at name in the folder dir, when it is the one made there.
@@ -163,10 +185,15 @@ UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
   if (int fault = Fault(options.faultHook, ReplaceStep::CreateTemp)) {
     throw ErrnoError(fault, u"Cannot write", displayPath);
   }
-  TempFile temp(folder, displayPath, original.mode & 0777);
+  // Everything below goes through the folder's descriptor: no path is looked
+  // up again from its first folder on.
+  FolderDescriptors ownFolders;
+  FolderDescriptors& folders = options.folders ? *options.folders : ownFolders;
+  const int dir = FolderHolding(folders, folder, name, original, displayPath);
+  TempFile temp(dir, folder, displayPath, original.mode & 0777);
   struct stat made {};
   try {
-    WriteAndRename(temp, realPath, originalFd, original, displayPath, options.faultHook, write,
+    WriteAndRename(temp, dir, name, originalFd, original, displayPath, options.faultHook, write,
                    closeOriginal, made);
   } catch (const ServiceError& error) {
     const int left = temp.Remove();
@@ -177,24 +204,15 @@ UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
   }
   temp.Kept();
 
-  // The folder flushed makes the rename itself survive a crash; it is read
-  // back through the same descriptor, which also shows that the descriptor
-  // still names the folder the rename happened in.
-  FolderDescriptors ownFolders;
-  FolderDescriptors& folders = options.folders ? *options.folders : ownFolders;
-  int dir = folders.Get(folder);
-  UniqueFd replaced = dir >= 0 ? OpenIfMade(dir, name, made) : UniqueFd();
+  UniqueFd replaced = OpenIfMade(dir, name, made);
   if (!replaced) {
-    folders.Forget(folder);  // the folder may have moved since it was opened
-    dir = folders.Get(folder);
-    replaced = OpenIfMade(dir >= 0 ? dir : AT_FDCWD, dir >= 0 ? name : realPath, made);
-    if (!replaced) {
-      throw ServiceError(error_number::kDocumentChanged,
-                         u"Cannot read back '" + displayPath +
-                             u"': another file took its place right after it was written");
-    }
+    throw ServiceError(error_number::kDocumentChanged,
+                       u"Cannot read back '" + displayPath +
+                           u"': another file took its place right after it was written");
   }
-  if (dir >= 0 && ::fsync(dir) != 0 && !FlushNotPassedOn(errno)) {
+  // Makes the rename itself survive a crash. A folder held only as a place
+  // (EBADF) cannot be flushed; the new content is flushed already then.
+  if (::fsync(dir) != 0 && !FlushNotPassedOn(errno) && errno != EBADF) {
     throw ErrnoError(errno, u"Cannot flush the folder of", displayPath);
   }
   return replaced;

@@ -45,8 +45,15 @@ DocumentFile DocumentFile::Adopt(UniqueFd fd, const std::u16string& path) {
 
 FileIdentity UnchangedIdentity(const std::string& nativePath, const FileIdentity& expected,
                                const std::u16string& displayPath) {
+  return UnchangedIdentityAt(AT_FDCWD, nativePath, expected, displayPath);
+}
+
+FileIdentity UnchangedIdentityAt(int folderFd, const std::string& name,
+                                 const FileIdentity& expected, const std::u16string& displayPath) {
   struct stat st {};
-  if (::stat(nativePath.c_str(), &st) != 0) throw ErrnoError(errno, u"Cannot write", displayPath);
+  if (::fstatat(folderFd, name.c_str(), &st, 0) != 0) {
+    throw ErrnoError(errno, u"Cannot write", displayPath);
+  }
   const FileIdentity now = IdentityOf(st);
   if (!now.SameContentAs(expected)) {
     throw ServiceError(

@@ -46,5 +46,8 @@ class DocumentFile {
 // displayPath when it cannot be read.
 FileIdentity UnchangedIdentity(const std::string& nativePath, const FileIdentity& expected,
                                const std::u16string& displayPath);
+// The same for the entry name of the folder folderFd is open on.
+FileIdentity UnchangedIdentityAt(int folderFd, const std::string& name,
+                                 const FileIdentity& expected, const std::u16string& displayPath);
 
 }  // namespace quavelle::docserver

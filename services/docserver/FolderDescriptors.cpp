@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace quavelle::docserver {
 
@@ -14,6 +15,11 @@ int FolderDescriptors::Get(const std::string& folder) {
     return held_.back().second.get();
   }
   UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+#ifdef O_PATH
+  // A folder one may write but not list still takes new files.
+  if (!fd && errno == EACCES)
+    fd = UniqueFd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+#endif
   if (!fd) return -1;
   if (held_.size() == kHeld) held_.erase(held_.begin());
   held_.emplace_back(folder, std::move(fd));

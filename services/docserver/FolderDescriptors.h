@@ -9,8 +9,11 @@
 
 namespace quavelle::docserver {
 
-// Folders held open for flushing their entries after a document in them is
-// replaced, so that a run opens each folder once and not once per document.
+// Folders held open for replacing documents in them: the new file is made,
+// checked, renamed and read back relative to its folder, and the folder then
+// flushed, so that a run opens each folder once and not once per document and
+// no path is looked up again from its first folder on (one round trip per
+// folder on a network share).
 // A walk writes the documents of one folder one after another, so the few
 // folders used last are kept; holding more would keep folders open on a file
 // server (where an open folder cannot be renamed) for no gain. One run at a
@@ -19,10 +22,11 @@ class FolderDescriptors {
  public:
   static constexpr std::size_t kHeld = 4;
 
-  // A descriptor of folder, held or opened now; -1 (errno set) when it cannot
-  // be opened. Valid until the next call.
+  // A descriptor of folder, held or opened now (for reading, or only as a
+  // place when it may not be listed); -1 (errno set) when it cannot be opened.
+  // Valid until the next call.
   int Get(const std::string& folder);
-  // Closes folder's descriptor, if held: it no longer names what folder names.
+  // Closes folder's descriptor, if held: it may no longer name what folder names.
   void Forget(const std::string& folder);
   std::size_t HeldCount() const { return held_.size(); }
 

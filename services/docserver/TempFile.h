@@ -14,15 +14,17 @@ namespace quavelle::docserver {
 // closed before it is removed: file servers refuse to delete an open file.
 class TempFile {
  public:
-  // Created with mode (less the umask). Throws ServiceError naming displayPath
-  // when the folder refuses a new file.
-  TempFile(const std::string& folder, const std::u16string& displayPath, mode_t mode);
+  // Created with mode (less the umask) in the folder folderFd is open on,
+  // whose path is folder. Throws ServiceError naming displayPath when the
+  // folder refuses a new file.
+  TempFile(int folderFd, const std::string& folder, const std::u16string& displayPath, mode_t mode);
   ~TempFile();
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
   int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
+  const std::string& name() const { return name_; }
 
   // Closes the file: 0, or the errno close gave (data a network client could
   // not write back).
@@ -33,6 +35,8 @@ class TempFile {
   int Remove();
 
  private:
+  UniqueFd folder_;  // its own copy, for the removal
+  std::string name_;
   std::string path_;
   UniqueFd fd_;
   bool kept_ = false;

@@ -6,8 +6,8 @@
 // skipped when neither is set.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 #include <cstdlib>
 #include <fstream>
@@ -82,10 +82,9 @@ class Rows : public ResultsList {
 // written in upper case), so that each document is written once.
 const std::map<std::string, std::vector<Entry>>& Tree() {
   static const std::map<std::string, std::vector<Entry>> tree = {
-      {"Plan.docx",
-       DocxWith({{"word/_rels/document.xml.rels",
-                  Rels(Hyperlink("rId1", "\\\\srv1\\proj\\Budget 2024.xlsx") +
-                       Hyperlink("rId2", "C:\\Data\\Notes.docx"))}})},
+      {"Plan.docx", DocxWith({{"word/_rels/document.xml.rels",
+                               Rels(Hyperlink("rId1", "\\\\srv1\\proj\\Budget 2024.xlsx") +
+                                    Hyperlink("rId2", "C:\\Data\\Notes.docx"))}})},
       {"Minutes.odt",
        OdtWith({{"content.xml", OdfContent("<text:p><text:a xlink:href=\"\\\\srv1\\proj\\m.odt\">"
                                            "m</text:a></text:p>")}})},
@@ -95,8 +94,9 @@ const std::map<std::string, std::vector<Entry>>& Tree() {
                   Rels(Hyperlink("rId1", "\\\\SRV1\\proj\\Old Report.docx"))}})},
       {"Archive/Other.docx", LinkedWord()},
       {"Archive/Deeper/Summary.odt",
-       OdtWith({{"content.xml", OdfContent("<text:p><text:a xlink:href=\"\\\\srv1\\proj\\Plan.docx\">"
-                                           "p</text:a></text:p>")}})},
+       OdtWith(
+           {{"content.xml", OdfContent("<text:p><text:a xlink:href=\"\\\\srv1\\proj\\Plan.docx\">"
+                                       "p</text:a></text:p>")}})},
       {"Archive/Deeper/Kept.odt",
        OdtWith({{"content.xml", OdfContent("<text:p><text:a xlink:href=\"\\\\srv3\\x\\y.odt\">"
                                            "y</text:a></text:p>")}})},
@@ -220,10 +220,14 @@ INSTANTIATE_TEST_SUITE_P(Steps, NetworkShareRun,
                                            ReplaceStep::Rename),
                          [](const auto& info) {
                            switch (info.param) {
-                             case ReplaceStep::Write: return std::string("Write");
-                             case ReplaceStep::Sync: return std::string("Sync");
-                             case ReplaceStep::Rename: return std::string("Rename");
-                             default: return std::string("CreateTemp");
+                             case ReplaceStep::Write:
+                               return std::string("Write");
+                             case ReplaceStep::Sync:
+                               return std::string("Sync");
+                             case ReplaceStep::Rename:
+                               return std::string("Rename");
+                             default:
+                               return std::string("CreateTemp");
                            }
                          });
 
