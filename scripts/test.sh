@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and runs the whole test suite: the release build's tests,
 # the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# network-share runs (a private Samba and SSH server on 127.0.0.1, mounted
+# network-share runs (a private SMB and SSH server on 127.0.0.1, mounted
 # through FUSE: needs root and /dev/fuse), and the extra suites (fuzzing,
 # Windows cross-build) where their scripts exist.
 set -euo pipefail

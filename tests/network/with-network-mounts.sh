@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command with two network shares mounted, a writable folder on each
 # named in QUAVELLE_TEST_SMBNETFS_SHARE and QUAVELLE_TEST_SSHFS_SHARE:
-#   smbnetfs  a private Samba server on 127.0.0.1, through the FUSE SMB client
+#   smbnetfs  a private SMB server (smbd) on 127.0.0.1, through the FUSE SMB client
 #   sshfs     a private SSH server on 127.0.0.1, through the FUSE SFTP client
 # Both servers, their keys, passwords and folders live in a scratch folder and
 # are stopped and removed at the end. Needs root and /dev/fuse.
@@ -31,7 +31,7 @@ wait_for_port() {
   return 1
 }
 
-# Samba, with a user of its own password database.
+# The SMB server, with a user of its own password database.
 mkdir -p "$scratch"/smb/{private,lock,state,cache,pid,ncalrpc,log} "$scratch/smb-share" \
   "$scratch/smb-mount" "$scratch/home/.smb"
 cat >"$scratch/smb/smb.conf" <<CONF
