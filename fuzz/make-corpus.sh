@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 out="$PWD/corpus"
-rm -rf "$out" && mkdir -p "$out/docserver" "$out/linktarget"
+rm -rf "$out" && mkdir -p "$out/docserver" "$out/linktarget" "$out/ziprewriter"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
@@ -22,6 +22,9 @@ package() {
     find . -type f ! -name mimetype | sed 's|^\./||' | LC_ALL=C sort |
     zip -q -X $opts "$work/$name.zip" -@)
   { printf "\\x$selector"; cat "$work/$name.zip"; } >"$out/docserver/$name"
+  # The package writer's seeds: the same packages, the low bits picking the
+  # entries to replace.
+  { printf "\\x$selector"; cat "$work/$name.zip"; } >"$out/ziprewriter/$name"
 }
 
 # --- word processing, Office Open XML
@@ -116,6 +119,14 @@ package sheet-odf-stored 84 -0 "$d"
 cat >"$out/docserver/text-flat" <<EOF
 $(printf '\x8c')$decl<office:document $odf office:mimetype="application/vnd.oasis.opendocument.text"><office:body><office:text><text:p><text:a xlink:href="file:///C:/Data/a.odt">a</text:a><text:a xlink:href="../Data/b.odt">b</text:a></text:p></office:text></office:body></office:document>
 EOF
+
+# --- packages in the forms the writer must copy: data descriptors (written to a
+# pipe), a prefix and an archive comment
+(cd "$work/docx" && zip -q -X - '[Content_Types].xml' _rels/.rels word/document.xml | cat) |
+  { printf '\x05'; cat; } >"$out/ziprewriter/streamed"
+printf 'stub' | cat - "$work/word-stored.zip" >"$work/prefixed.zip"
+zip -q -A "$work/prefixed.zip" && echo 'a comment' | zip -q -z "$work/prefixed.zip"
+{ printf '\x06'; cat "$work/prefixed.zip"; } >"$out/ziprewriter/prefixed-comment"
 
 # --- reference texts: selector byte (syntax, base), then the text
 ref() { printf "\\x$2%s" "$3" >"$out/linktarget/$1"; }

@@ -175,11 +175,11 @@ UniqueFd OpenIfMade(int dir, const std::string& name, const struct stat& made) {
 
 }  // namespace
 
-UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
-                               const FileIdentity& original, const std::u16string& displayPath,
-                               const ServerOptions& options,
-                               const std::function<void(int fd)>& write,
-                               const std::function<void()>& closeOriginal) {
+Replacement ReplaceFileAtomically(const std::string& realPath, int originalFd,
+                                  const FileIdentity& original, const std::u16string& displayPath,
+                                  const ServerOptions& options,
+                                  const std::function<void(int fd)>& write,
+                                  const std::function<void()>& closeOriginal) {
   const std::string folder = FolderOf(realPath);
   const std::string name = NameOf(realPath);
   if (int fault = Fault(options.faultHook, ReplaceStep::CreateTemp)) {
@@ -212,10 +212,9 @@ UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
   }
   // Makes the rename itself survive a crash. A folder held only as a place
   // (EBADF) cannot be flushed; the new content is flushed already then.
-  if (::fsync(dir) != 0 && !FlushNotPassedOn(errno) && errno != EBADF) {
-    throw ErrnoError(errno, u"Cannot flush the folder of", displayPath);
-  }
-  return replaced;
+  int fault = Fault(options.faultHook, ReplaceStep::FolderSync);
+  if (fault == 0 && ::fsync(dir) != 0 && !FlushNotPassedOn(errno) && errno != EBADF) fault = errno;
+  return Replacement{std::move(replaced), fault};
 }
 
 }  // namespace quavelle::docserver

@@ -21,12 +21,16 @@ namespace quavelle::docserver {
 // extended attributes has none to keep. A file at realPath that no longer has
 // original's identity is not replaced (1008). Before the rename any failure
 // removes the temporary file and leaves the original as it was; when the file
-// system refuses to remove it, the error names it. Returns the new file, open
-// for reading.
-UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
-                               const FileIdentity& original, const std::u16string& displayPath,
-                               const ServerOptions& options,
-                               const std::function<void(int fd)>& write,
-                               const std::function<void()>& closeOriginal);
+// system refuses to remove it, the error names it. Once renamed, the new file
+// is in place whatever the folder flush gives.
+struct Replacement {
+  UniqueFd file;             // the new file, open for reading
+  int folderFlushError = 0;  // errno of a failed folder flush after the rename
+};
+Replacement ReplaceFileAtomically(const std::string& realPath, int originalFd,
+                                  const FileIdentity& original, const std::u16string& displayPath,
+                                  const ServerOptions& options,
+                                  const std::function<void(int fd)>& write,
+                                  const std::function<void()>& closeOriginal);
 
 }  // namespace quavelle::docserver

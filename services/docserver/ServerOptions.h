@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@ enum class ReplaceStep {
   Write,       // each write of package bytes
   Sync,        // flushing the temporary file
   Rename,      // putting it in place of the document
+  FolderSync,  // flushing the folder after the rename
 };
 
 // Returns 0 to let the step run, or an errno value to fail it with.
@@ -26,6 +28,10 @@ struct ServerOptions {
   // Folders held open between documents for flushing; the server makes one
   // for its documents to share when none is given.
   std::shared_ptr<FolderDescriptors> folders;
+  // Documents of the current folder opened and listed ahead of the walk, and
+  // the threads that do it; 0 reads each document only when it is opened.
+  std::size_t readAheadDepth = 8;
+  unsigned readAheadThreads = 2;
 };
 
 }  // namespace quavelle::docserver

@@ -66,13 +66,13 @@ TEST(FolderDescriptors, AFolderMovedAwayIsNotWrittenInto) {
   fs::create_directory(folder);
   WritePackage(folder / "a.docx", LinkedWord());
   auto server = CreateBuiltinDocumentServer();
-  LinkAt(*server->Open(U16((folder / "a.docx").string())), 0)->SetPath(u"D:\\Data\\plan.xlsx");
+  SetPathAt(*server->Open(U16((folder / "a.docx").string())), 0, u"D:\\Data\\plan.xlsx");
 
   fs::rename(folder, root / "Moved");
   fs::create_directory(folder);
   WritePackage(folder / "a.docx", LinkedWord());
   const std::string moved = ReadBytes(root / "Moved" / "a.docx");
-  LinkAt(*server->Open(U16((folder / "a.docx").string())), 0)->SetPath(u"E:\\plan.xlsx");
+  SetPathAt(*server->Open(U16((folder / "a.docx").string())), 0, u"E:\\plan.xlsx");
 
   EXPECT_EQ(LinkPaths(folder / "a.docx"), std::vector<std::u16string>{u"E:\\plan.xlsx"});
   EXPECT_EQ(ReadBytes(root / "Moved" / "a.docx"), moved);
@@ -81,16 +81,18 @@ TEST(FolderDescriptors, AFolderMovedAwayIsNotWrittenInto) {
 }
 
 // A temporary file the folder will not let go of (here a non-empty folder
-// took its name) is named in the error; the document stays as it was.
-TEST(FailedWrite, NamesATemporaryFileItCannotRemove) {
+// took its name) is named in the error; the document stays as it was, and the
+// same document, let go of before the rename, is written once that is over.
+TEST(FailedWrite, NamesATemporaryFileItCannotRemoveAndCanBeRepeated) {
   TempFolder folder;
   const fs::path file = folder / "a.docx";
   WritePackage(file, LinkedWord());
   const std::string before = ReadBytes(file);
   std::string temporary;
+  bool failing = true;
   ServerOptions options;
   options.faultHook = [&](ReplaceStep step) {
-    if (step != ReplaceStep::Rename) return 0;
+    if (!failing || step != ReplaceStep::Rename) return 0;
     for (const auto& entry : fs::directory_iterator(folder.path())) {
       if (entry.path().extension() == ".tmp") temporary = entry.path().filename();
     }
@@ -101,8 +103,10 @@ TEST(FailedWrite, NamesATemporaryFileItCannotRemove) {
   };
   auto server = CreateBuiltinDocumentServer(options);
   auto document = server->Open(U16(file.string()));
+  EnumeratedLinks links(*document);
+  links[0].SetPath(u"D:\\Data\\plan.xlsx");
   try {
-    LinkAt(*document, 0)->SetPath(u"D:\\Data\\plan.xlsx");
+    links.Finish();
     ADD_FAILURE() << "the write did not fail";
   } catch (const ServiceError& error) {
     EXPECT_EQ(error.number(), error_number::kPathFileAccessError);
@@ -112,6 +116,12 @@ TEST(FailedWrite, NamesATemporaryFileItCannotRemove) {
     EXPECT_NE(text.find("left behind"), std::string::npos) << text;
   }
   EXPECT_EQ(ReadBytes(file), before);
+
+  failing = false;
+  fs::remove_all(folder / temporary);
+  EXPECT_EQ(LinkPaths(*document), std::vector<std::u16string>{u"D:\\Data\\plan.xlsx"});
+  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"D:\\Data\\plan.xlsx"});
+  EXPECT_EQ(FolderListing(folder.path()), std::vector<std::string>{"a.docx"});
 }
 
 }  // namespace
