@@ -8,8 +8,17 @@
 #   tests/network/with-network-mounts.sh COMMAND [ARGS...]
 set -euo pipefail
 
-smb_port=44455
-ssh_port=42222
+# A port nothing listens on, so that servers of an earlier run still going
+# down are never taken for this run's.
+free_port() {
+  local port
+  while :; do
+    port=$((20000 + RANDOM % 20000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+  done
+}
+smb_port="$(free_port)"
+ssh_port="$(free_port)"
 scratch="$(mktemp -d /tmp/qv-network.XXXXXX)"
 pids=()
 mounts=()
@@ -18,6 +27,7 @@ cleanup() {
   set +e
   for m in "${mounts[@]}"; do fusermount3 -u "$m" 2>/dev/null || umount -l "$m"; done
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
   rm -rf "$scratch"
 }
 trap cleanup EXIT
