@@ -13,14 +13,14 @@ namespace quavelle::docserver {
 // checked, renamed and read back relative to its folder, and the folder then
 // flushed, so that a run opens each folder once and not once per document and
 // no path is looked up again from its first folder on (one round trip per
-// folder on a network share).
-// A walk writes the documents of one folder one after another, so the few
-// folders used last are kept; holding more would keep folders open on a file
-// server (where an open folder cannot be renamed) for no gain. One run at a
-// time uses it.
+// folder on a network share). A walk writes the documents of one folder one
+// after another, so two are held (the second for documents that links lead
+// to elsewhere): a folder held open on a file server cannot be renamed by
+// others, and the last one stays held until the server is dropped. Used by
+// the thread that writes documents only.
 class FolderDescriptors {
  public:
-  static constexpr std::size_t kHeld = 4;
+  static constexpr std::size_t kHeld = 2;
 
   // A descriptor of folder, held or opened now (for reading, or only as a
   // place when it may not be listed); -1 (errno set) when it cannot be opened.
