@@ -8,6 +8,7 @@
 #include "services/docserver/PackageContent.h"
 #include "services/docserver/PackageFormat.h"
 #include "services/docserver/PdfContent.h"
+#include "services/docserver/ShortcutContent.h"
 
 namespace quavelle::docserver {
 namespace {
@@ -34,6 +35,7 @@ std::unique_ptr<DocumentContent> ContentForFileName(std::u16string_view path,
   }
   const std::u16string_view extension = ExtensionOf(path);
   if (Is(extension, u"pdf")) return CreatePdfContent(std::u16string(path));
+  if (auto shortcut = ShortcutContentForExtension(extension, std::u16string(path))) return shortcut;
   return nullptr;
 }
 
