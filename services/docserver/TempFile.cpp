@@ -15,8 +15,9 @@ TempFile::TempFile(int folderFd, const std::string& folder, const std::u16string
                    mode_t mode)
     : folder_(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0)) {
   if (!folder_) throw ErrnoError(errno, u"Cannot write", displayPath);
-  std::random_device seed;
-  std::mt19937_64 random(seed());
+  // Seeded once per thread: opening the system's random source for every
+  // document cost more than the name is worth.
+  thread_local std::mt19937_64 random{std::random_device{}()};
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[32];
     std::snprintf(name, sizeof name, ".qv%016llx.tmp", static_cast<unsigned long long>(random()));
