@@ -112,6 +112,35 @@ std::vector<Entry> OpenDocumentPackage(const std::string& kind,
            "xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\"/>"}};
 }
 
+// A small valid PDF without file links: one page whose content stream fills
+// it to about bytes.
+std::string PlainPdf(std::size_t bytes, std::mt19937_64& random) {
+  std::string content = "BT /F1 12 Tf 72 720 Td (";
+  while (content.size() < bytes) content += static_cast<char>('a' + random() % 26);
+  content += ") Tj ET";
+  std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+          "\nendstream"};
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const std::size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (std::size_t offset : offsets) {
+    char line[21];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
 }  // namespace
 
 void MakeTree(const fs::path& root, const TreeShape& shape) {
@@ -149,7 +178,7 @@ void MakeTree(const fs::path& root, const TreeShape& shape) {
     } else {
       const char* const kOther[] = {".pdf", ".jpg", ".txt", ".dwg"};
       std::ofstream(folder / ("other" + std::to_string(i) + kOther[i % 4]), std::ios::binary)
-          << Noise(random, bytes);
+          << (i % 4 == 0 ? PlainPdf(bytes, random) : Noise(random, bytes));
     }
   }
   std::ofstream(marker) << "done\n";

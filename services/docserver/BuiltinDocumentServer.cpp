@@ -1,6 +1,7 @@
 #include "services/docserver/BuiltinDocumentServer.h"
 
 #include <dirent.h>
+#include <sys/vfs.h>
 
 #include <algorithm>
 #include <optional>
@@ -36,6 +37,27 @@ std::optional<std::vector<std::u16string>> DocumentsAfter(const std::u16string& 
     if (docserver::ContentForFileName(path, options)) names.push_back(std::move(path));
   }
   return names;
+}
+
+// Whether each file operation in folder is a round trip to a server (or to a
+// user-space file system, which network clients mostly are). On a local disk
+// reading ahead only costs: the reads are already fast.
+bool ReadsAreRoundTrips(const std::u16string& folder) {
+  struct statfs st {};
+  if (::statfs(TextToNativePath(folder).c_str(), &st) != 0) return false;
+  switch (static_cast<unsigned long>(st.f_type)) {
+    case 0x65735546:  // FUSE
+    case 0xFE534D42:  // SMB2
+    case 0xFF534D42:  // CIFS
+    case 0x517B:      // SMB
+    case 0x6969:      // NFS
+    case 0x00C36400:  // Ceph
+    case 0x01021997:  // 9P
+    case 0x5346414F:  // AFS
+      return true;
+    default:
+      return false;
+  }
 }
 
 class BuiltinDocumentServer : public DocumentServer {
@@ -76,6 +98,7 @@ class BuiltinDocumentServer : public DocumentServer {
     const std::u16string folder = path.substr(0, slash);
     if (folder == expectedFolder_) return;
     expectedFolder_ = folder;
+    if (!options_.readAheadEverywhere && !ReadsAreRoundTrips(folder)) return;
     if (auto documents =
             DocumentsAfter(folder, std::u16string_view(path).substr(slash + 1), options_)) {
       readAhead_->Expect(std::move(*documents));

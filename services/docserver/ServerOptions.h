@@ -30,8 +30,10 @@ struct ServerOptions {
   std::shared_ptr<FolderDescriptors> folders;
   // Documents of the current folder opened and listed ahead of the walk, and
   // the threads that do it; 0 reads each document only when it is opened.
+  // Only on network and user-space file systems, unless everywhere is set.
   std::size_t readAheadDepth = 8;
   unsigned readAheadThreads = 2;
+  bool readAheadEverywhere = false;
 };
 
 }  // namespace quavelle::docserver

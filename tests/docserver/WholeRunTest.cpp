@@ -115,7 +115,9 @@ TEST(WholeRun, ADamagedDocumentStopsTheRunInWalkOrderWithNothingAfterItChanged) 
 
   Rows rows;
   std::u16string description;
-  EXPECT_EQ(RunOver(folder.path(), rows, {}, &description), number::kDamagedPackage);
+  ServerOptions readingAhead;
+  readingAhead.readAheadEverywhere = true;
+  EXPECT_EQ(RunOver(folder.path(), rows, readingAhead, &description), number::kDamagedPackage);
   EXPECT_NE(description.find(U16(*damaged)), std::u16string::npos);
   std::vector<std::u16string> expected;
   for (auto name = walkOrder.begin(); name != damaged; ++name) {
