@@ -1,0 +1,18 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+// Binary workbooks the office suite writes once for the whole test program.
+namespace quavelle::testing {
+
+struct WorkbookSamples {
+  std::filesystem::path links;    // small: the workbook stream sits in the mini stream
+  std::filesystem::path big;      // the same links and a long second sheet: a regular stream
+  std::filesystem::path noLinks;  // numbers only
+  std::filesystem::path work;     // a folder for the office suite's profile
+};
+
+const WorkbookSamples& Samples();
+
+}  // namespace quavelle::testing
