@@ -165,11 +165,11 @@ std::u16string FromWindows1252(std::string_view bytes) {
   return out;
 }
 
-std::string HyperlinkString(std::u16string_view text) {
+std::string HyperlinkString(std::u16string_view text, std::size_t padChars) {
   std::string out;
-  Put32(out, static_cast<std::uint32_t>(text.size() + 1));
+  Put32(out, static_cast<std::uint32_t>(text.size() + 1 + padChars));
   PutUtf16(out, text);
-  Put16(out, 0);
+  out.append(2 * (padChars + 1), '\0');
   return out;
 }
 
@@ -269,6 +269,41 @@ std::optional<std::string> FormatMoniker(const HyperlinkObject& object,
       } else {
         Put32(out, 0);
       }
+      return out;
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<std::string> FormatMonikerSized(const HyperlinkObject& object,
+                                              std::u16string_view target, std::size_t size) {
+  auto plain = FormatMoniker(object, target);
+  if (!plain || plain->size() > size) return std::nullopt;
+  const std::size_t slack = size - plain->size();
+  if (slack == 0) return plain;
+  std::string out = *plain;
+  switch (object.kind) {
+    case MonikerKind::Text:
+      if (slack % 2 != 0) return std::nullopt;
+      return HyperlinkString(target, slack / 2);
+    case MonikerKind::Url: {
+      if (!object.urlTail.empty()) return std::nullopt;  // its length tells the tail apart
+      const auto length = static_cast<std::uint32_t>(out.size() - kIdSize - 4 + slack);
+      for (int i = 0; i < 4; ++i) out[kIdSize + i] = static_cast<char>(length >> (8 * i));
+      out.append(slack, '\0');
+      return out;
+    }
+    case MonikerKind::File: {
+      // The 8-bit path ends at its first zero; the rest of its length is padding.
+      const std::size_t lengthAt = kIdSize + 2;
+      std::uint32_t length = 0;
+      for (int i = 3; i >= 0; --i)
+        length = length << 8 | static_cast<unsigned char>(out[lengthAt + i]);
+      const std::size_t ansiEnd = lengthAt + 4 + length;
+      length += static_cast<std::uint32_t>(slack);
+      for (int i = 0; i < 4; ++i) out[lengthAt + i] = static_cast<char>(length >> (8 * i));
+      out.insert(ansiEnd, slack, '\0');
       return out;
     }
     default:

@@ -34,8 +34,14 @@ std::optional<HyperlinkObject> ParseHyperlinkObject(std::string_view data, std::
 // nullopt when the path cannot be stored in that form.
 std::optional<std::string> FormatMoniker(const HyperlinkObject& object, std::u16string_view target);
 
+// The same, padded with zeros after the terminated text so that it takes
+// exactly size bytes: a file moniker's 8-bit path, a URL moniker's address.
+// nullopt when it does not fit or the form has no room for padding.
+std::optional<std::string> FormatMonikerSized(const HyperlinkObject& object,
+                                              std::u16string_view target, std::size_t size);
+
 // A length-prefixed, zero-terminated UTF-16 string.
-std::string HyperlinkString(std::u16string_view text);
+std::string HyperlinkString(std::u16string_view text, std::size_t padChars = 0);
 
 // Windows-1252 bytes for text; nullopt when a character has none.
 std::optional<std::string> ToWindows1252(std::u16string_view text);

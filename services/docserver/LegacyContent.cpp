@@ -6,6 +6,7 @@
 
 #include "services/ServiceError.h"
 #include "services/Text.h"
+#include "services/docserver/BinaryWordContent.h"
 #include "services/docserver/BinaryWorkbookContent.h"
 #include "services/docserver/CompoundFile.h"
 #include "services/docserver/DocServerErrors.h"
@@ -64,6 +65,7 @@ std::unique_ptr<DocumentContent> LegacyContentForExtension(std::u16string_view e
                                                            const std::u16string& path) {
   const std::u16string e = Lower(ext);
   if (e == u".xls" || e == u".xlt") return std::make_unique<BinaryWorkbookContent>(path);
+  if (e == u".doc" || e == u".dot") return std::make_unique<BinaryWordContent>(path);
   return nullptr;
 }
 
@@ -78,6 +80,7 @@ std::unique_ptr<DocumentContent> LegacyContentForBytes(int fd, const std::u16str
     return std::make_unique<RefusedContent>(path, u"the document is encrypted");
   if (file.Find({u"Workbook"}) || file.Find({u"Book"}))
     return std::make_unique<BinaryWorkbookContent>(path);
+  if (file.Find({u"WordDocument"})) return std::make_unique<BinaryWordContent>(path);
   return std::make_unique<LinklessCompoundContent>(path);
 }
 

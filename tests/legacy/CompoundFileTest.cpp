@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "LegacyFixture.h"
+#include "SuiteSamples.h"
 #include "TempFolder.h"
-#include "WorkbookSamples.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/UniqueFd.h"

@@ -1,11 +1,17 @@
 #include "LegacyFixture.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include "services/Text.h"
+#include "services/UniqueFd.h"
+#include "services/docserver/LegacyContent.h"
 
 namespace quavelle::testing {
 namespace fs = std::filesystem;
@@ -82,6 +88,58 @@ std::map<std::string, std::string> ReadStreams(const fs::path& path) {
     streams[line.substr(0, tab)] = bytes;
   }
   return streams;
+}
+
+std::unique_ptr<Opened> Load(const fs::path& path) {
+  const std::u16string name = NativePathToText(path.string());
+  auto o = std::make_unique<Opened>(Opened{
+      docserver::DocumentFile::Open(name),
+      docserver::LegacyContentForExtension(NativePathToText(path.extension().string()), name)});
+  if (!o->content) throw std::runtime_error("no content for " + path.string());
+  o->content->Load(o->file);
+  return o;
+}
+
+std::multiset<std::u16string> Links(docserver::DocumentContent& content) {
+  std::multiset<std::u16string> out;
+  const std::size_t n = content.ListLinks();
+  for (std::size_t i = 0; i < n; ++i) out.insert(content.AbsolutePath(i));
+  return out;
+}
+
+void Rewrite(const fs::path& source, const fs::path& target, const std::u16string& from,
+             const std::u16string& to) {
+  auto o = Load(source);
+  const std::size_t n = o->content->ListLinks();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (o->content->AbsolutePath(i) == from) o->content->Repoint(i, to);
+  }
+  if (!o->content->HasChanges()) throw std::runtime_error("nothing changed in " + source.string());
+  UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!out) throw std::runtime_error("cannot create " + target.string());
+  o->content->WriteChanged(out.get(), nullptr);
+}
+
+std::string AsUrl(const std::u16string& path) {
+  std::string p = ToUtf8(path);
+  for (char& c : p) c = c == '\\' ? '/' : c;
+  return p.rfind("//", 0) == 0 ? "file:" + p : "file:///" + p;
+}
+
+std::string ReadDecoded(const fs::path& path) {
+  const std::string text = ReadFile(path);
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
 }
 
 }  // namespace quavelle::testing

@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "LegacyFixture.h"
+#include "SuiteSamples.h"
 #include "TempFolder.h"
-#include "WorkbookSamples.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/UniqueFd.h"
@@ -25,70 +25,13 @@ namespace {
 namespace fs = std::filesystem;
 using docserver::DocumentContent;
 using docserver::DocumentFile;
+using testing::AsUrl;
+using testing::Links;
+using testing::Load;
+using testing::ReadDecoded;
 using testing::ReadFile;
+using testing::Rewrite;
 using testing::Samples;
-
-std::u16string Text(const fs::path& p) { return NativePathToText(p.string()); }
-
-struct Opened {
-  DocumentFile file;
-  std::unique_ptr<DocumentContent> content;
-};
-
-// Loads path as the server would for its extension.
-// The content keeps the file it was loaded from: return both as one.
-std::unique_ptr<Opened> Load(const fs::path& path) {
-  auto o = std::make_unique<Opened>(
-      Opened{DocumentFile::Open(Text(path)),
-             docserver::LegacyContentForExtension(Text(path.extension()), Text(path))});
-  if (!o->content) throw std::runtime_error("no content for " + path.string());
-  o->content->Load(o->file);
-  return o;
-}
-
-std::multiset<std::u16string> Links(DocumentContent& content) {
-  std::multiset<std::u16string> out;
-  const std::size_t n = content.ListLinks();
-  for (std::size_t i = 0; i < n; ++i) out.insert(content.AbsolutePath(i));
-  return out;
-}
-
-// Re-points every link to from in source and writes the result to target.
-void Rewrite(const fs::path& source, const fs::path& target, const std::u16string& from,
-             const std::u16string& to) {
-  auto o = Load(source);
-  const std::size_t n = o->content->ListLinks();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (o->content->AbsolutePath(i) == from) o->content->Repoint(i, to);
-  }
-  ASSERT_TRUE(o->content->HasChanges());
-  UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  ASSERT_TRUE(out);
-  o->content->WriteChanged(out.get(), nullptr);
-}
-
-// How the suite writes a Windows path as a URL.
-std::string AsUrl(const std::u16string& path) {
-  std::string p = ToUtf8(path);
-  for (char& c : p) c = c == '\\' ? '/' : c;
-  return p.rfind("//", 0) == 0 ? "file:" + p : "file:///" + p;
-}
-
-std::string ReadDecoded(const fs::path& path) {
-  const std::string text = ReadFile(path);
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
 
 // The office suite reads sheets one after the other and ignores the offsets
 // the workbook keeps for them; other readers seek there. Each must land on a

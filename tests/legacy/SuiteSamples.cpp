@@ -1,4 +1,4 @@
-#include "WorkbookSamples.h"
+#include "SuiteSamples.h"
 
 #include "LegacyFixture.h"
 #include "TempFolder.h"
@@ -39,9 +39,19 @@ std::string SecondSheet(int rows) {
   return out + "</table:table>\n";
 }
 
+const char kWriterSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
+<office:body><office:text>
+<text:p>Plan: <text:a xlink:type="simple" xlink:href="file:///C:/Data/plan.xlsx">plan</text:a></text:p>
+<text:p>Report: <text:a xlink:type="simple" xlink:href="file://srv1/proj/report.doc">report</text:a> and again <text:a xlink:type="simple" xlink:href="file://srv1/proj/report.doc">here</text:a></text:p>
+<text:p>Site: <text:a xlink:type="simple" xlink:href="https://example.org/x">site</text:a></text:p>
+<text:p><draw:frame draw:name="logo" text:anchor-type="as-char" svg:width="2cm" svg:height="1cm"><draw:image xlink:type="simple" xlink:show="embed" xlink:actuate="onLoad" xlink:href="file:///C:/Data/logo.png"/></draw:frame></text:p>
+</office:text></office:body></office:document>
+)";
+
 struct Built {
   TempFolder folder;
-  WorkbookSamples samples;
+  SuiteSamples samples;
   Built() {
     const auto src = folder.path() / "src";
     std::filesystem::create_directories(src);
@@ -50,9 +60,12 @@ struct Built {
     WriteFile(src / "big.fods",
               kHead + std::string(kLinkSheets) + SecondSheet(600) + kCachedSheets + kTail);
     WriteFile(src / "nolinks.fods", kHead + SecondSheet(3) + kTail);
+    WriteFile(src / "links.fodt", kWriterSource);
     samples.work = folder.path() / "suite";
     Convert(samples.work, "xls", folder.path(),
             {src / "links.fods", src / "big.fods", src / "nolinks.fods"});
+    Convert(samples.work, "doc", folder.path(), {src / "links.fodt"});
+    samples.doc = folder.path() / "links.doc";
     samples.links = folder.path() / "links.xls";
     samples.big = folder.path() / "big.xls";
     samples.noLinks = folder.path() / "nolinks.xls";
@@ -61,7 +74,7 @@ struct Built {
 
 }  // namespace
 
-const WorkbookSamples& Samples() {
+const SuiteSamples& Samples() {
   static const Built built;
   return built.samples;
 }
