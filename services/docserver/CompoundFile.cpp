@@ -81,7 +81,12 @@ CompoundFile::CompoundFile(std::string bytes, std::u16string displayPath)
 }
 
 void CompoundFile::ReadHeader() {
-  if (bytes_.size() < kHeaderSize || !IsCompoundFile(bytes_)) Fail(u"no compound file header");
+  if (!IsCompoundFile(bytes_)) {
+    // HTML, XML or text saved under a binary office name is no damaged file.
+    throw ServiceError(error_number::kNotAPackage,
+                       u"Cannot open '" + displayPath_ + u"': not a compound (binary office) file");
+  }
+  if (bytes_.size() < kHeaderSize) Fail(u"header cut short");
   const std::uint16_t major = Get16(bytes_, 26);
   const std::uint16_t shift = Get16(bytes_, 30);
   if (Get16(bytes_, 28) != 0xFFFE) Fail(u"byte order mark");

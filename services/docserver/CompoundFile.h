@@ -31,7 +31,8 @@ class CompoundFile {
   // Reads and checks the whole structure of bytes (the whole file): header,
   // FAT and its DIFAT, mini FAT, directory tree and every stream's chain.
   // Loops, sectors out of range, sectors two chains share and sizes past
-  // their chains fail with 1003 naming displayPath.
+  // their chains fail with 1003 naming displayPath; bytes without the
+  // signature fail with 1001.
   CompoundFile(std::string bytes, std::u16string displayPath);
 
   const std::vector<CompoundEntry>& entries() const { return entries_; }

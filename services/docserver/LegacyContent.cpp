@@ -6,6 +6,7 @@
 
 #include "services/ServiceError.h"
 #include "services/Text.h"
+#include "services/docserver/BinaryPresentationContent.h"
 #include "services/docserver/BinaryWordContent.h"
 #include "services/docserver/BinaryWorkbookContent.h"
 #include "services/docserver/CompoundFile.h"
@@ -66,6 +67,8 @@ std::unique_ptr<DocumentContent> LegacyContentForExtension(std::u16string_view e
   const std::u16string e = Lower(ext);
   if (e == u".xls" || e == u".xlt") return std::make_unique<BinaryWorkbookContent>(path);
   if (e == u".doc" || e == u".dot") return std::make_unique<BinaryWordContent>(path);
+  if (e == u".ppt" || e == u".pot" || e == u".pps")
+    return std::make_unique<BinaryPresentationContent>(path);
   return nullptr;
 }
 
@@ -81,6 +84,7 @@ std::unique_ptr<DocumentContent> LegacyContentForBytes(int fd, const std::u16str
   if (file.Find({u"Workbook"}) || file.Find({u"Book"}))
     return std::make_unique<BinaryWorkbookContent>(path);
   if (file.Find({u"WordDocument"})) return std::make_unique<BinaryWordContent>(path);
+  if (file.Find({u"PowerPoint Document"})) return std::make_unique<BinaryPresentationContent>(path);
   return std::make_unique<LinklessCompoundContent>(path);
 }
 

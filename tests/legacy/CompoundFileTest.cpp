@@ -107,6 +107,22 @@ TEST(CompoundFile, DamagedFilesFailNamingTheFile) {
   }
 }
 
+TEST(CompoundFile, OtherBytesUnderABinaryNameAreNoCompoundFile) {
+  testing::TempFolder dir;
+  const fs::path path = dir / "saved-as-web-page.xls";
+  testing::WriteFile(path, "<html><body><table><tr><td>1</td></tr></table></body></html>");
+  const std::u16string name = NativePathToText(path.string());
+  docserver::DocumentFile file = docserver::DocumentFile::Open(name);
+  EXPECT_FALSE(docserver::IsCompoundFile(file.fd()));
+  EXPECT_EQ(docserver::LegacyContentForBytes(file.fd(), name), nullptr);
+  try {
+    docserver::LegacyContentForExtension(u".xls", name)->Load(file);
+    ADD_FAILURE() << "loaded";
+  } catch (const ServiceError& e) {
+    EXPECT_EQ(e.number(), 1001);
+  }
+}
+
 TEST(CompoundFile, EncryptedWorkbookIsRefused) {
   // The suite saves no encrypted binary workbook headless; mark the record
   // after the first BOF as the encryption header instead.

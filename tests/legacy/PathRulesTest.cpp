@@ -18,15 +18,29 @@ TEST(VirtualPath, DecodesWhatWorkbooksStore) {
     std::u16string encoded;
     std::optional<std::u16string> path;
   } kRows[] = {
-      {u"\x01\x01" u"CData\x03plan.xls", u"C:\\Data\\plan.xls"},
-      {u"\x01\x01@srv1\x03proj\x03" u"data.xls", u"\\\\srv1\\proj\\data.xls"},
-      {u"\x01\x02" u"Data\x03x.xls", u"\\Data\\x.xls"},
-      {u"\x01\x04\x03" u"up.xls", u"..\\up.xls"},
-      {u"\x01" u"same folder.xls", u"same folder.xls"},
+      {u"\x01\x01"
+       u"CData\x03plan.xls",
+       u"C:\\Data\\plan.xls"},
+      {u"\x01\x01@srv1\x03proj\x03"
+       u"data.xls",
+       u"\\\\srv1\\proj\\data.xls"},
+      {u"\x01\x02"
+       u"Data\x03x.xls",
+       u"\\Data\\x.xls"},
+      {u"\x01\x04\x03"
+       u"up.xls",
+       u"..\\up.xls"},
+      {u"\x01"
+       u"same folder.xls",
+       u"same folder.xls"},
       {u"C:\\plain.xls", u"C:\\plain.xls"},
       {u"\x01\x05\x13http://example.org/x", std::nullopt},
-      {u"\x01\x06" u"startup.xls", std::nullopt},
-      {u"Excel\x03" u"topic", std::nullopt},
+      {u"\x01\x06"
+       u"startup.xls",
+       std::nullopt},
+      {u"Excel\x03"
+       u"topic",
+       std::nullopt},
       {u"\x01\x01", std::nullopt},
   };
   for (const auto& row : kRows) EXPECT_EQ(DecodeVirtualPath(row.encoded), row.path);
@@ -38,7 +52,10 @@ TEST(VirtualPath, EncodesOnlyDriveAndServerPathsAndReadsThemBack) {
     ASSERT_TRUE(encoded);
     EXPECT_EQ(DecodeVirtualPath(*encoded), path);
   }
-  for (std::u16string path : {u"/home/u/a.xls", u"a.xls", u"C:\\a\x01" u"b.xls", u"\\\\"})
+  for (std::u16string path : {u"/home/u/a.xls", u"a.xls",
+                              u"C:\\a\x01"
+                              u"b.xls",
+                              u"\\\\"})
     EXPECT_FALSE(EncodeVirtualPath(path)) << path.size();
 }
 
@@ -59,7 +76,8 @@ TEST(FieldInstruction, FindsTheFileArgument) {
     auto found = FindFieldPath(row.instruction);
     EXPECT_EQ(found ? std::optional(found->value) : std::nullopt, row.value);
     if (found) {  // written back quoted, it reads the same
-      EXPECT_EQ(FindFieldPath(u"HYPERLINK " + QuoteFieldArgument(found->value))->value, found->value);
+      EXPECT_EQ(FindFieldPath(u"HYPERLINK " + QuoteFieldArgument(found->value))->value,
+                found->value);
     }
   }
   EXPECT_EQ(QuoteFieldArgument(u"C:\\a \"b\""), u"\"C:\\\\a \\\"b\\\"\"");

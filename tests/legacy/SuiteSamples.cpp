@@ -49,6 +49,14 @@ const char kWriterSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </office:text></office:body></office:document>
 )";
 
+const char kPresentationSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.presentation">
+<office:body><office:presentation>
+<draw:page draw:name="One"><draw:frame svg:x="1cm" svg:y="1cm" svg:width="20cm" svg:height="3cm"><draw:text-box><text:p>See <text:a xlink:type="simple" xlink:href="file:///C:/Data/plan.xls">plan</text:a> and <text:a xlink:type="simple" xlink:href="file://srv1/proj/report.doc">report</text:a></text:p></draw:text-box></draw:frame></draw:page>
+<draw:page draw:name="Two"><draw:frame svg:x="1cm" svg:y="1cm" svg:width="20cm" svg:height="3cm"><draw:text-box><text:p>Again <text:a xlink:type="simple" xlink:href="file://srv1/proj/report.doc">report</text:a> and <text:a xlink:type="simple" xlink:href="https://example.org/">web</text:a></text:p></draw:text-box></draw:frame></draw:page>
+</office:presentation></office:body></office:document>
+)";
+
 struct Built {
   TempFolder folder;
   SuiteSamples samples;
@@ -65,6 +73,9 @@ struct Built {
     Convert(samples.work, "xls", folder.path(),
             {src / "links.fods", src / "big.fods", src / "nolinks.fods"});
     Convert(samples.work, "doc", folder.path(), {src / "links.fodt"});
+    WriteFile(src / "links.fodp", kPresentationSource);
+    Convert(samples.work, "ppt", folder.path(), {src / "links.fodp"});
+    samples.ppt = folder.path() / "links.ppt";
     samples.doc = folder.path() / "links.doc";
     samples.links = folder.path() / "links.xls";
     samples.big = folder.path() / "big.xls";

@@ -10,6 +10,7 @@ struct SuiteSamples {
   std::filesystem::path links;    // small: the workbook stream sits in the mini stream
   std::filesystem::path big;      // the same links and a long second sheet: a regular stream
   std::filesystem::path noLinks;  // numbers only
+  std::filesystem::path ppt;      // hyperlinks on two slides (one target on both), one web address
   std::filesystem::path doc;   // hyperlinks (one target twice, one web address), a linked picture
   std::filesystem::path work;  // a folder for the office suite's profile
 };
