@@ -9,9 +9,7 @@ namespace quavelle::docserver {
 namespace {
 
 [[noreturn]] void Damaged(const std::u16string& path, std::u16string_view reason) {
-  throw ServiceError(
-      error_number::kDamagedPackage,
-      u"Cannot read '" + path + u"': damaged workbook stream (" + std::u16string(reason) + u")");
+  DamagedBiffStream(path, reason);
 }
 
 void Set32(std::string& b, std::size_t at, std::uint32_t v) {
@@ -48,6 +46,12 @@ void CheckLandsOn(const std::vector<BiffRecord>& records, std::uint32_t position
 
 }  // namespace
 
+void DamagedBiffStream(const std::u16string& path, std::u16string_view reason) {
+  throw ServiceError(
+      error_number::kDamagedPackage,
+      u"Cannot read '" + path + u"': damaged workbook stream (" + std::u16string(reason) + u")");
+}
+
 std::uint16_t BiffU16(std::string_view d, std::size_t at) {
   return static_cast<std::uint16_t>(static_cast<unsigned char>(d[at]) |
                                     static_cast<unsigned char>(d[at + 1]) << 8);
@@ -58,19 +62,48 @@ std::uint32_t BiffU32(std::string_view d, std::size_t at) {
                                                           << 16;
 }
 
+void BiffRecordReader::Feed(std::string_view piece) {
+  while (!piece.empty()) {
+    if (!pending_.empty() || piece.size() < 4) {
+      // Complete the header, then the record, from this piece.
+      const std::size_t header =
+          pending_.size() < 4 ? std::min(4 - pending_.size(), piece.size()) : 0;
+      pending_.append(piece.substr(0, header));
+      piece.remove_prefix(header);
+      if (pending_.size() < 4) return;
+      const std::size_t whole = 4 + std::size_t{BiffU16(pending_, 2)};
+      const std::size_t more = std::min(whole - pending_.size(), piece.size());
+      pending_.append(piece.substr(0, more));
+      piece.remove_prefix(more);
+      if (pending_.size() < whole) return;
+      visit_(BiffRecord{offset_, BiffU16(pending_, 0), std::string_view(pending_).substr(4)});
+      offset_ += whole;
+      pending_.clear();
+      continue;
+    }
+    const std::size_t whole = 4 + std::size_t{BiffU16(piece, 2)};
+    if (whole > piece.size()) {
+      pending_.assign(piece);
+      return;
+    }
+    visit_(BiffRecord{offset_, BiffU16(piece, 0), piece.substr(4, whole - 4)});
+    offset_ += whole;
+    piece.remove_prefix(whole);
+  }
+}
+
+void BiffRecordReader::Finish() const {
+  if (pending_.find_first_not_of('\0') != std::string::npos)
+    DamagedBiffStream(displayPath_, u"a record runs past the end");
+}
+
 std::vector<BiffRecord> WalkBiffRecords(std::string_view stream,
                                         const std::u16string& displayPath) {
   std::vector<BiffRecord> records;
-  std::size_t at = 0;
-  while (at + 4 <= stream.size()) {
-    const std::uint16_t type = BiffU16(stream, at);
-    const std::uint16_t length = BiffU16(stream, at + 2);
-    if (type == 0 && length == 0 && stream.find_first_not_of('\0', at) == std::string_view::npos)
-      break;  // padding after the last record
-    if (at + 4 + length > stream.size()) Damaged(displayPath, u"a record runs past the end");
-    records.push_back({at, type, stream.substr(at + 4, length)});
-    at += 4 + std::size_t{length};
-  }
+  ForEachBiffRecord(stream, displayPath, [&records](const BiffRecord& r) {
+    records.push_back(r);
+    return true;
+  });
   return records;
 }
 

@@ -75,8 +75,7 @@ void BinaryPresentationContent::Damaged(std::u16string_view reason) const {
 void BinaryPresentationContent::Load(const DocumentFile& file) {
   file_ = &file;
   links_.clear();
-  compound_ =
-      std::make_unique<CompoundFile>(ReadRange(file.fd(), 0, file.identity().size, path_), path_);
+  compound_ = std::make_unique<CompoundFile>(file.fd(), file.identity().size, path_);
   auto stream = compound_->Find({u"PowerPoint Document"});
   auto user = compound_->Find({u"Current User"});
   if (!stream || !user) Damaged(u"no presentation or current user stream");

@@ -35,8 +35,7 @@ void BinaryWordContent::Load(const DocumentFile& file) {
   file_ = &file;
   places_.clear();
   links_.clear();
-  compound_ =
-      std::make_unique<CompoundFile>(ReadRange(file.fd(), 0, file.identity().size, path_), path_);
+  compound_ = std::make_unique<CompoundFile>(file.fd(), file.identity().size, path_);
   auto document = compound_->Find({u"WordDocument"});
   if (!document) {
     throw ServiceError(error_number::kDamagedPackage,
@@ -68,7 +67,12 @@ void BinaryWordContent::FindFields() {
   // instruction (a computed path: left alone).
   std::vector<std::pair<std::size_t, bool>> open;
   std::vector<std::size_t> separator;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  // The three marks are consecutive characters: one comparison per character.
+  auto nextMark = [&text](std::size_t i) {
+    while (i < text.size() && static_cast<char16_t>(text[i] - kFieldBegin) > 2) ++i;
+    return i;
+  };
+  for (std::size_t i = nextMark(0); i < text.size(); i = nextMark(i + 1)) {
     const char16_t c = text[i];
     if (c == kFieldBegin) {
       if (!open.empty() && separator.back() == std::u16string::npos) open.back().second = true;

@@ -1,5 +1,7 @@
 #include "services/docserver/BinaryWorkbookContent.h"
 
+#include <algorithm>
+
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/docserver/DocServerErrors.h"
@@ -48,8 +50,7 @@ BinaryWorkbookContent::BinaryWorkbookContent(std::u16string documentPath)
 void BinaryWorkbookContent::Load(const DocumentFile& file) {
   file_ = &file;
   links_.clear();
-  compound_ =
-      std::make_unique<CompoundFile>(ReadRange(file.fd(), 0, file.identity().size, path_), path_);
+  compound_ = std::make_unique<CompoundFile>(file.fd(), file.identity().size, path_);
   auto workbook = compound_->Find({u"Workbook"});
   if (!workbook || compound_->entries()[*workbook].type != CompoundEntry::kStream) {
     throw ServiceError(
@@ -58,26 +59,35 @@ void BinaryWorkbookContent::Load(const DocumentFile& file) {
             u"': a workbook older than the 97 binary format, not changed by this server");
   }
   workbookEntry_ = *workbook;
-  workbook_ = compound_->ReadStream(workbookEntry_);
-  records_ = WalkBiffRecords(workbook_, path_);
-  if (records_.empty() || records_[0].type != biff::kBof || records_[0].data.size() < 2 ||
-      BiffU16(records_[0].data, 0) != kBiff8) {
-    throw ServiceError(error_number::kEncryptedDocument,
-                       u"Cannot open '" + path_ + u"': not a workbook in the 97 binary format");
-  }
-  for (const BiffRecord& r : records_) {
-    if (r.type == biff::kEof) break;  // the end of the workbook globals
-    if (r.type == biff::kFilePass) {
+  records_.clear();
+  bool first = true, globals = true;
+  BiffRecordReader reader(path_, [&](const BiffRecord& r) {
+    if (first && (r.type != biff::kBof || r.data.size() < 2 || BiffU16(r.data, 0) != kBiff8)) {
+      throw ServiceError(error_number::kEncryptedDocument,
+                         u"Cannot open '" + path_ + u"': not a workbook in the 97 binary format");
+    }
+    first = false;
+    if (globals && r.type == biff::kFilePass) {
       throw ServiceError(error_number::kEncryptedDocument,
                          u"Cannot open '" + path_ + u"': the workbook is encrypted");
     }
+    if (r.type == biff::kEof) globals = false;  // the end of the workbook globals
+    if (r.type == biff::kSupBook || r.type == biff::kHLink)
+      records_.push_back({r.offset, r.type, std::string(r.data)});
+  });
+  compound_->ReadStreamInPieces(workbookEntry_,
+                                [&reader](std::string_view piece) { reader.Feed(piece); });
+  reader.Finish();
+  if (first) {
+    throw ServiceError(error_number::kEncryptedDocument,
+                       u"Cannot open '" + path_ + u"': not a workbook in the 97 binary format");
   }
   FindLinks();
 }
 
 void BinaryWorkbookContent::FindLinks() {
   for (std::size_t i = 0; i < records_.size(); ++i) {
-    const BiffRecord& r = records_[i];
+    const Kept& r = records_[i];
     if (r.type == biff::kSupBook) {
       auto book = ReadExternalBook(r.data);
       if (!book) continue;
@@ -87,7 +97,8 @@ void BinaryWorkbookContent::FindLinks() {
       if (!full) continue;
       links_.push_back({Kind::ExternalBook, i, *full, *full, *decoded, std::nullopt});
     } else if (r.type == biff::kHLink && r.data.size() > kHLinkObjectStart) {
-      auto object = ParseHyperlinkObject(r.data.substr(kHLinkObjectStart), nullptr);
+      auto object =
+          ParseHyperlinkObject(std::string_view(r.data).substr(kHLinkObjectStart), nullptr);
       if (!object) continue;
       if (object->kind == MonikerKind::File) {
         auto full = ResolveLegacyPath(object->target, context_);
@@ -195,7 +206,18 @@ std::map<std::size_t, std::string> BinaryWorkbookContent::Edits() const {
 bool BinaryWorkbookContent::HasChanges() const { return !Edits().empty(); }
 
 void BinaryWorkbookContent::WriteChanged(int outFd, const FaultHook& faultHook) {
-  std::string stream = RewriteBiffStream(workbook_, records_, Edits(), path_);
+  const std::string workbook = compound_->ReadStream(workbookEntry_);
+  const std::vector<BiffRecord> all = WalkBiffRecords(workbook, path_);
+  std::map<std::size_t, std::string> edits;
+  for (auto& [kept, data] : Edits()) {
+    const std::size_t offset = records_[kept].offset;
+    auto it = std::lower_bound(all.begin(), all.end(), offset,
+                               [](const BiffRecord& r, std::size_t o) { return r.offset < o; });
+    if (it == all.end() || it->offset != offset || it->data != records_[kept].data)
+      DamagedBiffStream(path_, u"the workbook stream changed since it was read");
+    edits[static_cast<std::size_t>(it - all.begin())] = std::move(data);
+  }
+  std::string stream = RewriteBiffStream(workbook, all, edits, path_);
   compound_->Write({{workbookEntry_, std::move(stream)}}, file_->fd(), outFd, faultHook);
 }
 

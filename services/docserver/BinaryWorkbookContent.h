@@ -47,8 +47,14 @@ class BinaryWorkbookContent : public DocumentContent {
   const DocumentFile* file_ = nullptr;
   std::unique_ptr<CompoundFile> compound_;
   std::uint32_t workbookEntry_ = 0;
-  std::string workbook_;
-  std::vector<BiffRecord> records_;
+  // The external-book and hyperlink records; the stream is read again when a
+  // changed one is written.
+  struct Kept {
+    std::size_t offset;
+    std::uint16_t type;
+    std::string data;
+  };
+  std::vector<Kept> records_;
   std::vector<Link> links_;
 };
 

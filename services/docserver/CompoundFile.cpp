@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/docserver/DocServerErrors.h"
+#include "services/docserver/ErrnoError.h"
 #include "services/docserver/FileWriting.h"
 
 namespace quavelle::docserver {
@@ -73,48 +76,82 @@ void CompoundFile::Fail(std::u16string_view reason) const {
 }
 
 CompoundFile::CompoundFile(std::string bytes, std::u16string displayPath)
-    : bytes_(std::move(bytes)), displayPath_(std::move(displayPath)) {
+    : owned_(std::move(bytes)), fileSize_(owned_.size()), displayPath_(std::move(displayPath)) {
+  Read();
+}
+
+CompoundFile::CompoundFile(int fd, std::uint64_t size, std::u16string displayPath)
+    : fd_(fd), fileSize_(size), displayPath_(std::move(displayPath)) {
+  Read();
+}
+
+void CompoundFile::ReadInto(char* out, std::uint64_t at, std::size_t length) const {
+  if (at > fileSize_ || length > fileSize_ - at) Fail(u"stream past the end of the file");
+  if (fd_ < 0) {
+    std::memcpy(out, owned_.data() + at, length);
+    return;
+  }
+  std::size_t got = 0;
+  while (got < length) {
+    const ssize_t n = ::pread(fd_, out + got, length - got, static_cast<off_t>(at + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw ErrnoError(errno, u"Cannot read", displayPath_);
+    if (n == 0) Fail(u"the file is shorter than it was");
+    got += static_cast<std::size_t>(n);
+  }
+}
+
+std::string CompoundFile::ReadBytes(std::uint64_t at, std::size_t length) const {
+  std::string out(length, '\0');
+  ReadInto(out.data(), at, length);
+  return out;
+}
+
+void CompoundFile::Read() {
+  header_ = ReadBytes(0, static_cast<std::size_t>(std::min<std::uint64_t>(fileSize_, kHeaderSize)));
   ReadHeader();
   ReadFat();
   ReadDirectory();
   ClaimChains();
+  if (entries_[0].size > 0) miniStream_ = ReadChain(miniStreamChain_, entries_[0].size);
 }
 
 void CompoundFile::ReadHeader() {
-  if (!IsCompoundFile(bytes_)) {
+  if (!IsCompoundFile(header_)) {
     // HTML, XML or text saved under a binary office name is no damaged file.
     throw ServiceError(error_number::kNotAPackage,
                        u"Cannot open '" + displayPath_ + u"': not a compound (binary office) file");
   }
-  if (bytes_.size() < kHeaderSize) Fail(u"header cut short");
-  const std::uint16_t major = Get16(bytes_, 26);
-  const std::uint16_t shift = Get16(bytes_, 30);
-  if (Get16(bytes_, 28) != 0xFFFE) Fail(u"byte order mark");
+  if (header_.size() < kHeaderSize) Fail(u"header cut short");
+  const std::uint16_t major = Get16(header_, 26);
+  const std::uint16_t shift = Get16(header_, 30);
+  if (Get16(header_, 28) != 0xFFFE) Fail(u"byte order mark");
   if (!((major == 3 && shift == 9) || (major == 4 && shift == 12))) Fail(u"sector size");
-  if (Get16(bytes_, 32) != 6) Fail(u"mini sector size");
+  if (Get16(header_, 32) != 6) Fail(u"mini sector size");
   sectorSize_ = 1u << shift;
-  miniCutoff_ = Get32(bytes_, 56);
+  miniCutoff_ = Get32(header_, 56);
   if (miniCutoff_ != 4096) Fail(u"mini stream cutoff");
-  if (bytes_.size() < sectorSize_) Fail(u"header sector cut short");
+  if (fileSize_ < sectorSize_) Fail(u"header sector cut short");
+  if (sectorSize_ > kHeaderSize) header_ = ReadBytes(0, sectorSize_);
   fileSectors_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-      (bytes_.size() - sectorSize_ + sectorSize_ - 1) / sectorSize_, kMaxRegularSector));
-  firstDirSector_ = Get32(bytes_, 48);
-  firstMiniFat_ = Get32(bytes_, 60);
-  firstDifat_ = Get32(bytes_, 68);
+      (fileSize_ - sectorSize_ + sectorSize_ - 1) / sectorSize_, kMaxRegularSector));
+  firstDirSector_ = Get32(header_, 48);
+  firstMiniFat_ = Get32(header_, 60);
+  firstDifat_ = Get32(header_, 68);
 }
 
-std::string_view CompoundFile::Sector(std::uint32_t sector, bool whole) const {
+std::string CompoundFile::Sector(std::uint32_t sector) const {
   const std::uint64_t at = (std::uint64_t{sector} + 1) * sectorSize_;
-  if (sector >= fileSectors_ || at >= bytes_.size() || (whole && at + sectorSize_ > bytes_.size()))
+  if (sector >= fileSectors_ || at + sectorSize_ > fileSize_)
     Fail(u"sector " + Number(sector) + u" out of range");
-  return std::string_view(bytes_).substr(static_cast<std::size_t>(at), sectorSize_);
+  return ReadBytes(at, sectorSize_);
 }
 
 void CompoundFile::ReadFat() {
-  const std::uint32_t fatCount = Get32(bytes_, 44);
+  const std::uint32_t fatCount = Get32(header_, 44);
   if (fatCount > fileSectors_) Fail(u"more FAT sectors than the file holds");
   for (std::size_t i = 0; i < kHeaderDifat && fatSectors_.size() < fatCount; ++i)
-    fatSectors_.push_back(Get32(bytes_, 76 + 4 * i));
+    fatSectors_.push_back(Get32(header_, 76 + 4 * i));
   std::vector<bool> seen(fileSectors_, false);
   std::uint32_t next = firstDifat_;
   const std::uint32_t perDifat = sectorSize_ / 4 - 1;
@@ -123,7 +160,7 @@ void CompoundFile::ReadFat() {
     if (seen[next]) Fail(u"DIFAT chain loops");
     seen[next] = true;
     difatSectors_.push_back(next);
-    std::string_view s = Sector(next);
+    const std::string s = Sector(next);
     for (std::uint32_t i = 0; i < perDifat && fatSectors_.size() < fatCount; ++i)
       fatSectors_.push_back(Get32(s, 4 * i));
     next = Get32(s, 4 * perDifat);
@@ -131,7 +168,7 @@ void CompoundFile::ReadFat() {
   fat_.reserve(std::size_t{fatCount} * sectorSize_ / 4);
   for (std::uint32_t f : fatSectors_) {
     if (f >= fileSectors_) Fail(u"FAT sector " + Number(f) + u" out of range");
-    std::string_view s = Sector(f);
+    const std::string s = Sector(f);
     for (std::uint32_t i = 0; i < sectorSize_ / 4; ++i) fat_.push_back(Get32(s, 4 * i));
   }
 }
@@ -154,22 +191,28 @@ std::vector<std::uint32_t> CompoundFile::Chain(std::uint32_t start,
 
 std::string CompoundFile::ReadChain(const std::vector<std::uint32_t>& chain,
                                     std::uint64_t size) const {
-  std::string out;
-  out.reserve(static_cast<std::size_t>(size));
-  for (std::uint32_t s : chain) {
-    if (out.size() >= size) break;
-    std::string_view data = Sector(s, false).substr(0, static_cast<std::size_t>(size - out.size()));
-    if (data.size() < std::min<std::uint64_t>(sectorSize_, size - out.size()))
-      Fail(u"stream past the end of the file");
-    out.append(data);
+  if (size > chain.size() * std::uint64_t{sectorSize_}) Fail(u"stream size past its sectors");
+  std::string out(static_cast<std::size_t>(size), '\0');
+  // Runs of consecutive sectors are read in one call.
+  std::size_t done = 0;
+  for (std::size_t i = 0; done < out.size();) {
+    std::size_t run = 1;
+    while (i + run < chain.size() && chain[i + run] == chain[i] + run &&
+           done + run * sectorSize_ < out.size())
+      ++run;
+    const std::size_t length = std::min<std::size_t>(run * sectorSize_, out.size() - done);
+    if (chain[i] >= fileSectors_) Fail(u"sector " + Number(chain[i]) + u" out of range");
+    ReadInto(out.data() + done, (std::uint64_t{chain[i]} + 1) * sectorSize_, length);
+    done += length;
+    i += run;
   }
-  if (out.size() < size) Fail(u"stream size past its sectors");
   return out;
 }
 
 void CompoundFile::ReadDirectory() {
   dirChain_ = Chain(firstDirSector_, fat_, fileSectors_, u"directory");
   if (dirChain_.empty()) Fail(u"no directory");
+  directory_ = ReadChain(dirChain_, dirChain_.size() * std::uint64_t{sectorSize_});
   const std::size_t perSector = sectorSize_ / kEntrySize;
   const std::size_t count = dirChain_.size() * perSector;
   entries_.resize(count);
@@ -177,8 +220,7 @@ void CompoundFile::ReadDirectory() {
   right_.resize(count);
   child_.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    std::string_view e =
-        Sector(dirChain_[i / perSector]).substr((i % perSector) * kEntrySize, kEntrySize);
+    std::string_view e = std::string_view(directory_).substr(i * kEntrySize, kEntrySize);
     CompoundEntry& entry = entries_[i];
     entry.type = static_cast<std::uint8_t>(e[66]);
     if (entry.type == CompoundEntry::kUnused) continue;
@@ -239,7 +281,7 @@ void CompoundFile::ClaimChains() {
   }
   claim(difatSectors_, owned);
   claim(dirChain_, owned);
-  const std::uint32_t miniFatCount = Get32(bytes_, 64);
+  const std::uint32_t miniFatCount = Get32(header_, 64);
   if (miniFatCount > 0 || firstMiniFat_ != kEndOfChain) {
     miniFatChain_ = Chain(firstMiniFat_, fat_, fileSectors_, u"mini FAT");
     claim(miniFatChain_, owned);
@@ -260,7 +302,7 @@ void CompoundFile::ClaimChains() {
   for (std::size_t i = 1; i < entries_.size(); ++i) {
     const CompoundEntry& e = entries_[i];
     if (e.type != CompoundEntry::kStream || e.size == 0) continue;
-    if (e.size > bytes_.size()) Fail(u"stream '" + e.name + u"' larger than the file");
+    if (e.size > fileSize_) Fail(u"stream '" + e.name + u"' larger than the file");
     if (InMiniStream(e)) {
       auto chain = Chain(e.start, miniFat_, miniSectors, u"mini stream");
       if (chain.size() * std::uint64_t{kMiniSectorSize} < e.size)
@@ -298,16 +340,43 @@ std::string CompoundFile::ReadStream(std::uint32_t entry) const {
   if (!InMiniStream(e)) return ReadChain(Chain(e.start, fat_, fileSectors_, u"stream"), e.size);
   std::string out;
   out.reserve(static_cast<std::size_t>(e.size));
-  const std::uint32_t perSector = sectorSize_ / kMiniSectorSize;
   for (std::uint32_t m :
        Chain(e.start, miniFat_, entries_[0].size / kMiniSectorSize, u"mini stream")) {
     if (out.size() >= e.size) break;
-    std::string_view s = Sector(miniStreamChain_.at(m / perSector), false);
-    out.append(s.substr(
-        (m % perSector) * kMiniSectorSize,
-        static_cast<std::size_t>(std::min<std::uint64_t>(kMiniSectorSize, e.size - out.size()))));
+    out.append(std::string_view(miniStream_)
+                   .substr(std::size_t{m} * kMiniSectorSize,
+                           static_cast<std::size_t>(
+                               std::min<std::uint64_t>(kMiniSectorSize, e.size - out.size()))));
   }
   return out;
+}
+
+void CompoundFile::ReadStreamInPieces(std::uint32_t entry,
+                                      const std::function<void(std::string_view)>& visit) const {
+  const CompoundEntry& e = entries_.at(entry);
+  if (e.type != CompoundEntry::kStream || e.size == 0) return;
+  if (InMiniStream(e)) {
+    visit(ReadStream(entry));
+    return;
+  }
+  // Small enough to stay on the heap, large enough for few calls.
+  constexpr std::size_t kPiece = 64 << 10;
+  const std::vector<std::uint32_t> chain = Chain(e.start, fat_, fileSectors_, u"stream");
+  if (e.size > chain.size() * std::uint64_t{sectorSize_}) Fail(u"stream size past its sectors");
+  std::string buffer(kPiece, '\0');
+  std::uint64_t done = 0;
+  for (std::size_t i = 0; done < e.size;) {
+    std::size_t run = 1;
+    while (i + run < chain.size() && chain[i + run] == chain[i] + run &&
+           (run + 1) * sectorSize_ <= kPiece && done + run * sectorSize_ < e.size)
+      ++run;
+    const auto length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(run * sectorSize_, e.size - done));
+    ReadInto(buffer.data(), (std::uint64_t{chain[i]} + 1) * sectorSize_, length);
+    visit(std::string_view(buffer.data(), length));
+    done += length;
+    i += run;
+  }
 }
 
 // The edited copy of a compound file's tables while a new file is planned.
@@ -321,9 +390,8 @@ class CompoundRewrite {
         fatSectors_(file.fatSectors_),
         difatSectors_(file.difatSectors_),
         sectorCount_(file.fileSectors_),
-        header_(file.bytes_.substr(0, file.sectorSize_)) {
-    for (std::uint32_t s : file.dirChain_) directory_.append(file.Sector(s));
-  }
+        header_(file.header_),
+        directory_(file.directory_) {}
 
   void Replace(std::uint32_t index, const std::string& bytes) {
     const CompoundEntry& e = f_.entries_.at(index);
@@ -388,7 +456,7 @@ class CompoundRewrite {
   void Emit(int inFd, int outFd, const FaultHook& hook) const {
     const std::u16string& path = f_.displayPath_;
     WriteAll(outFd, header_, hook, path);
-    const std::uint64_t original = f_.bytes_.size();
+    const std::uint64_t original = f_.fileSize_;
     std::uint64_t written = ss_;
     std::uint32_t s = 0;
     while (s < sectorCount_) {
@@ -417,7 +485,8 @@ class CompoundRewrite {
   std::string OriginalSector(std::uint32_t s) const {
     if (s >= f_.fileSectors_) return {};
     const std::uint64_t at = (std::uint64_t{s} + 1) * ss_;
-    return f_.bytes_.substr(static_cast<std::size_t>(at), ss_);
+    return f_.ReadBytes(at,
+                        static_cast<std::size_t>(std::min<std::uint64_t>(ss_, f_.fileSize_ - at)));
   }
 
   void Set(std::uint32_t s, std::string bytes) {
@@ -462,7 +531,7 @@ class CompoundRewrite {
   }
 
   std::uint32_t WriteMini(const std::vector<std::uint32_t>& chain, std::string_view bytes) {
-    if (!miniStream_) miniStream_ = f_.ReadChain(f_.miniStreamChain_, f_.entries_[0].size);
+    if (!miniStream_) miniStream_ = f_.miniStream_;
     std::string& mini = *miniStream_;
     const std::size_t needed = (bytes.size() + kMiniSectorSize - 1) / kMiniSectorSize;
     std::vector<std::uint32_t> sectors(chain.begin(),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -34,11 +35,20 @@ class CompoundFile {
   // their chains fail with 1003 naming displayPath; bytes without the
   // signature fail with 1001.
   CompoundFile(std::string bytes, std::u16string displayPath);
+  // The same for the file fd (size bytes), read as needed: the tables when
+  // constructed, streams when read. fd must stay open while this is used.
+  CompoundFile(int fd, std::uint64_t size, std::u16string displayPath);
+  CompoundFile(const CompoundFile&) = delete;
+  CompoundFile& operator=(const CompoundFile&) = delete;
 
   const std::vector<CompoundEntry>& entries() const { return entries_; }
   // The stream or storage at path below the root (names compare ignoring case).
   std::optional<std::uint32_t> Find(const std::vector<std::u16string_view>& path) const;
   std::string ReadStream(std::uint32_t entry) const;
+  // Hands the stream to visit in pieces, in order, through one small buffer;
+  // each piece is valid only during its call.
+  void ReadStreamInPieces(std::uint32_t entry,
+                          const std::function<void(std::string_view)>& visit) const;
   const std::u16string& displayPath() const { return displayPath_; }
 
   // Writes the file to outFd with the streams in replacements (entry -> new
@@ -56,7 +66,10 @@ class CompoundFile {
   [[noreturn]] void Fail(std::u16string_view reason) const;
   std::vector<std::uint32_t> Chain(std::uint32_t start, const std::vector<std::uint32_t>& table,
                                    std::uint64_t limit, std::u16string_view what) const;
-  std::string_view Sector(std::uint32_t sector, bool whole = true) const;
+  std::string Sector(std::uint32_t sector) const;
+  void ReadInto(char* out, std::uint64_t at, std::size_t length) const;
+  std::string ReadBytes(std::uint64_t at, std::size_t length) const;
+  void Read();
   std::string ReadChain(const std::vector<std::uint32_t>& chain, std::uint64_t size) const;
   bool InMiniStream(const CompoundEntry& entry) const;
   void ReadHeader();
@@ -66,7 +79,12 @@ class CompoundFile {
                 std::size_t depth);
   void ClaimChains();
 
-  std::string bytes_;
+  std::string owned_;  // the whole file, when given as bytes
+  int fd_ = -1;        // otherwise read from here
+  std::uint64_t fileSize_ = 0;
+  std::string header_;     // the first sector
+  std::string directory_;  // every directory sector, in chain order
+  std::string miniStream_;
   std::u16string displayPath_;
   std::uint32_t sectorSize_ = 512;
   std::uint32_t miniCutoff_ = 4096;

@@ -31,7 +31,7 @@ class LinklessCompoundContent : public DocumentContent {
   explicit LinklessCompoundContent(std::u16string path) : path_(std::move(path)) {}
 
   void Load(const DocumentFile& file) override {
-    CompoundFile(ReadRange(file.fd(), 0, file.identity().size, path_), path_);
+    CompoundFile(file.fd(), file.identity().size, path_);
   }
   std::size_t ListLinks() override { return 0; }
   std::u16string AbsolutePath(std::size_t) const override { return {}; }
@@ -77,8 +77,7 @@ std::unique_ptr<DocumentContent> LegacyContentForBytes(int fd, const std::u16str
   if (!docserver::IsCompoundFile(head)) return nullptr;
   struct stat st {};
   if (::fstat(fd, &st) != 0) throw ErrnoError(errno, u"Cannot read", path);
-  const std::string bytes = ReadRange(fd, 0, static_cast<std::uint64_t>(st.st_size), path);
-  CompoundFile file(bytes, path);
+  CompoundFile file(fd, static_cast<std::uint64_t>(st.st_size), path);
   if (file.Find({u"EncryptionInfo"}) && file.Find({u"EncryptedPackage"}))
     return std::make_unique<RefusedContent>(path, u"the document is encrypted");
   if (file.Find({u"Workbook"}) || file.Find({u"Book"}))

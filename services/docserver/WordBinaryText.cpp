@@ -1,6 +1,8 @@
 #include "services/docserver/WordBinaryText.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "services/ServiceError.h"
 #include "services/docserver/BiffStream.h"
@@ -70,6 +72,9 @@ void WordBinaryText::ReadText(std::string_view table) {
   if (size > clx.size() - at || size < 4 || (size - 4) % 12 != 0) Damaged(u"piece table size");
   const std::size_t count = (size - 4) / 12;
   std::string_view plc = clx.substr(at, size);
+  const std::uint32_t last = BiffU32(plc, 4 * count);
+  if (last > kMaxCharacters) Damaged(u"too many characters");
+  text_.reserve(last);
   std::uint32_t total = 0;
   for (std::size_t i = 0; i < count; ++i) {
     WordPiece p;
@@ -85,6 +90,11 @@ void WordBinaryText::ReadText(std::string_view table) {
       Damaged(u"a piece past the end of the text");
     if (p.compressed) {
       text_ += FromWindows1252(stream_.substr(p.offset, static_cast<std::size_t>(chars)));
+    } else if constexpr (std::endian::native == std::endian::little) {
+      const std::size_t at = text_.size();
+      text_.resize(at + static_cast<std::size_t>(chars));
+      std::memcpy(text_.data() + at, stream_.data() + p.offset,
+                  static_cast<std::size_t>(chars) * 2);
     } else {
       for (std::uint64_t c = 0; c < chars; ++c)
         text_ += static_cast<char16_t>(BiffU16(stream_, p.offset + 2 * c));
