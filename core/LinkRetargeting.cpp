@@ -1,6 +1,7 @@
 #include "core/LinkRetargeting.h"
 
 #include <memory>
+#include <vector>
 
 #include "core/LinkRewrite.h"
 #include "services/ServiceError.h"
@@ -19,6 +20,12 @@ T& Require(const std::unique_ptr<T>& object) {
   return *object;
 }
 
+struct ResultRow {
+  std::u16string oldPath;
+  std::u16string newPath;
+  std::u16string container;
+};
+
 }  // namespace
 
 void ProcessFile(RunContext& ctx, const std::u16string& path) {
@@ -26,6 +33,10 @@ void ProcessFile(RunContext& ctx, const std::u16string& path) {
   const std::unique_ptr<Collection<LinkedDocument>> links = Require(document).LinkedDocuments();
   if (!links) return;  // no object: the document has no links to handle
 
+  // A server may write a document's re-pointings only when its links have
+  // been enumerated to the end, so its rows are listed only then: the list
+  // never shows a link that the file does not hold.
+  std::vector<ResultRow> rows;
   const std::unique_ptr<Enumerator<LinkedDocument>> each = links->NewEnum();
   while (const std::unique_ptr<LinkedDocument> link = Require(each).Next()) {
     const std::u16string absolutePath = link->AbsolutePath();
@@ -36,8 +47,9 @@ void ProcessFile(RunContext& ctx, const std::u16string& path) {
         RewriteLink(absolutePath, driveName, ctx.OldDrive, ctx.NewDrive);
     // Re-pointed even when unchanged, so the user sees every link that matched.
     link->SetPath(rewritten.newPath);
-    ctx.results.AppendRow(absolutePath, rewritten.newPath, document->FullName());
+    rows.push_back({absolutePath, rewritten.newPath, document->FullName()});
   }
+  for (const ResultRow& row : rows) ctx.results.AppendRow(row.oldPath, row.newPath, row.container);
 }
 
 void ProcessFolder(RunContext& ctx, const std::u16string& path) {

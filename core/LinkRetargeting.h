@@ -6,11 +6,12 @@
 
 // Re-pointing the links of one document and walking a folder tree. Nothing here
 // catches a ServiceError: it reaches the caller with the service's number and
-// description, and links re-pointed before it stay re-pointed and listed.
+// description. Documents finished before it stay re-pointed and listed; the
+// rows of the document it stops are not listed.
 namespace quavelle {
 
-// Opens the file through the document server and re-points, and lists, every
-// link whose drive name contains ctx.OldDrive.
+// Opens the file through the document server and re-points every link whose
+// drive name contains ctx.OldDrive; lists them once the enumeration has ended.
 void ProcessFile(RunContext& ctx, const std::u16string& path);
 
 // ProcessFile for each file of the folder, then ProcessFolder for each subfolder,

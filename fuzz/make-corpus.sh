@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 out="$PWD/corpus"
-rm -rf "$out" && mkdir -p "$out/docserver" "$out/linktarget" "$out/legacy"
+rm -rf "$out" && mkdir -p "$out/docserver" "$out/linktarget" "$out/ziprewriter" "$out/pdf" "$out/legacy"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
@@ -22,6 +22,9 @@ package() {
     find . -type f ! -name mimetype | sed 's|^\./||' | LC_ALL=C sort |
     zip -q -X $opts "$work/$name.zip" -@)
   { printf "\\x$selector"; cat "$work/$name.zip"; } >"$out/docserver/$name"
+  # The package writer's seeds: the same packages, the low bits picking the
+  # entries to replace.
+  { printf "\\x$selector"; cat "$work/$name.zip"; } >"$out/ziprewriter/$name"
 }
 
 # --- word processing, Office Open XML
@@ -116,6 +119,51 @@ package sheet-odf-stored 84 -0 "$d"
 cat >"$out/docserver/text-flat" <<EOF
 $(printf '\x8c')$decl<office:document $odf office:mimetype="application/vnd.oasis.opendocument.text"><office:body><office:text><text:p><text:a xlink:href="file:///C:/Data/a.odt">a</text:a><text:a xlink:href="../Data/b.odt">b</text:a></text:p></office:text></office:body></office:document>
 EOF
+
+# --- packages in the forms the writer must copy: data descriptors (written to a
+# pipe), a prefix and an archive comment
+(cd "$work/docx" && zip -q -X - '[Content_Types].xml' _rels/.rels word/document.xml | cat) |
+  { printf '\x05'; cat; } >"$out/ziprewriter/streamed"
+printf 'stub' | cat - "$work/word-stored.zip" >"$work/prefixed.zip"
+zip -q -A "$work/prefixed.zip" && echo 'a comment' | zip -q -z "$work/prefixed.zip"
+{ printf '\x06'; cat "$work/prefixed.zip"; } >"$out/ziprewriter/prefixed-comment"
+# --- PDFs: objects written by hand, given offsets and a cross-reference table
+# by qpdf
+pdf() {
+  local name="$1" options="$2"
+  qpdf --static-id --no-warn --warning-exit-0 $options "$work/$3.raw" "$out/pdf/$name"
+}
+link() { echo "<< /Type /Annot /Subtype /Link /Rect [0 0 9 9] /A $1 >>"; }
+cat >"$work/kinds.raw" <<EOF
+%PDF-1.7
+1 0 obj << /Type /Catalog /Pages 2 0 R /Outlines 9 0 R /AcroForm << /Fields [11 0 R] >> /OpenAction << /S /Launch /F (/C/Data/start.docx) >> /AA << /WC << /S /URI /URI (file:///C:/Data/close.docx) >> >> >> endobj
+2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj
+3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R 5 0 R 6 0 R 7 0 R 11 0 R] >> endobj
+4 0 obj $(link '<< /S /URI /URI (file:///C:/Data/Q1%20plan.docx) /Next [<< /S /URI /URI (https://example.org/) >>] >>') endobj
+5 0 obj $(link '<< /S /GoToR /F (//srv1/proj/report.pdf) /D [0 /Fit] >>') endobj
+6 0 obj $(link '<< /S /Launch /F (/C/Tools/run.bat) /Win << /F (C:\\Tools\\run.bat) >> >>') endobj
+7 0 obj $(link '<< /S /GoToR /F 8 0 R /D [0 /Fit] >>') endobj
+8 0 obj << /Type /Filespec /F (/C/Data/a.pdf) /UF <FEFF002F0043002F0061002E007000640066> /DOS (C:\\\\DATA\\\\A.PDF) >> endobj
+9 0 obj << /Type /Outlines /First 10 0 R /Last 10 0 R /Count 1 >> endobj
+10 0 obj << /Title (a) /Parent 9 0 R /A << /S /GoToR /F (../Data/b.pdf) /D [0 /Fit] >> >> endobj
+11 0 obj << /FT /Btn /T (go) /Type /Annot /Subtype /Widget /Rect [0 0 9 9] /P 3 0 R /A << /S /Launch /F (file:///C:/Data/form.xlsx) >> >> endobj
+trailer << /Size 12 /Root 1 0 R >>
+%%EOF
+EOF
+pdf kinds "" kinds
+pdf kinds-streams "--object-streams=generate" kinds
+pdf kinds-linearized "--linearize" kinds
+cat >"$work/signed.raw" <<EOF
+%PDF-1.7
+1 0 obj << /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /SigFlags 3 >> >> endobj
+2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj
+3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R] >> endobj
+4 0 obj $(link '<< /S /Launch /F (/C/Data/plan.docx) >>') endobj
+5 0 obj << /FT /Sig /T (sig) /V << /Type /Sig /ByteRange [0 10 20 30] /Contents <00> >> >> endobj
+trailer << /Size 6 /Root 1 0 R >>
+%%EOF
+EOF
+pdf signed "" signed
 
 # --- legacy binary files (compound files), written by the office suite when it
 # is installed: selector byte (see LegacyFuzzer.cpp), then the file.

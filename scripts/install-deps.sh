@@ -4,7 +4,7 @@
 set -euo pipefail
 
 groups="${*:-build}"
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libqpdf-dev qpdf poppler-utils
   libzip-dev libdeflate-dev zipcmp zip unzip libpugixml-dev qt6-base-dev qt6-base-dev-tools libgl-dev
   clang libclang-rt-14-dev xvfb xauth)
 for group in $groups; do

@@ -101,6 +101,8 @@ void DirListBox::Activated(QTreeWidgetItem* entry) {
     Open(EntryPath(*entry));
   } catch (const ServiceError& failure) {
     report_(window(), failure);
+  } catch (const std::exception& failure) {
+    report_(window(), UnexpectedFailure(failure));
   }
 }
 

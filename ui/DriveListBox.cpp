@@ -55,6 +55,8 @@ void DriveListBox::UserPicked(int index) {
     Changed();
   } catch (const ServiceError& failure) {
     report_(window(), failure);
+  } catch (const std::exception& failure) {
+    report_(window(), UnexpectedFailure(failure));
   }
 }
 

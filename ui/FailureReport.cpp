@@ -2,7 +2,17 @@
 
 #include <QMessageBox>
 
+#include <new>
+
 namespace quavelle {
+
+ServiceError UnexpectedFailure(const std::exception& failure) {
+  if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr) {
+    return ServiceError(7, u"Out of memory");
+  }
+  return ServiceError(
+      51, u"Internal error: " + QString::fromLocal8Bit(failure.what()).toStdU16String());
+}
 
 QString FailureText(const ServiceError& failure) {
   return QStringLiteral("Error %1: %2")

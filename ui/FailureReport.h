@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <exception>
 #include <functional>
 
 #include "services/ServiceError.h"
@@ -12,6 +13,10 @@ namespace quavelle {
 
 // Shows a failure to the user at the boundary of an event procedure.
 using FailureReporter = std::function<void(QWidget* owner, const ServiceError& failure)>;
+
+// A failure that is no service's (out of memory, a failed internal check)
+// as the window reports it: 7 for memory, 51 for the rest, with its text.
+ServiceError UnexpectedFailure(const std::exception& failure);
 
 // "Error <number>: <description>".
 QString FailureText(const ServiceError& failure);

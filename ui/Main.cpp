@@ -187,6 +187,9 @@ void Main::DoIt_Click() {
     ProcessFolder(context, SearchFolder.text().toStdU16String());
   } catch (const ServiceError& failure) {
     reportFailure(this, failure);
+  } catch (const std::exception& failure) {
+    // Escaping a Qt slot would end the program in the middle of a run.
+    reportFailure(this, UnexpectedFailure(failure));
   }
 }
 
@@ -224,8 +227,9 @@ void Main::cmdBrowse_Click() {
       strSearchDrive = picker.Drive1.Drive().left(2).toStdU16String();
       strSearchFolder = picker.Dir1.Path().toStdU16String();
     }
-  } catch (const ServiceError& failure) {
-    reportFailure(this, failure);
+  } catch (const std::exception& caught) {
+    const auto* service = dynamic_cast<const ServiceError*>(&caught);
+    reportFailure(this, service != nullptr ? *service : UnexpectedFailure(caught));
     // A remembered folder that is gone would fail every later Browse the same way.
     if (restoring) {
       strSearchDrive.clear();

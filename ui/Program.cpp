@@ -30,6 +30,9 @@ int StartProgram(ServiceSource services, const FailureReporter& report) {
   } catch (const ServiceError& failure) {
     report(nullptr, failure);
     return 1;
+  } catch (const std::exception& failure) {
+    report(nullptr, UnexpectedFailure(failure));
+    return 1;
   }
   window->show();
   return QApplication::exec();

@@ -231,6 +231,8 @@ void SetFirstLink(DocumentServer& server, const fs::path& package, const std::u1
   auto link = items->Next();
   if (!link) throw std::runtime_error("no links in " + package.string());
   link->SetPath(newPath);
+  while (items->Next()) {
+  }  // the end of the links writes the document
 }
 
 std::u16string FirstLink(DocumentServer& server, const fs::path& package) {

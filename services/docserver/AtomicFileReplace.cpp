@@ -57,10 +57,10 @@ int CopyExtendedAttributes(int from, int to) {
 
 }  // namespace
 
-UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
-                               const FileIdentity& original, const std::u16string& displayPath,
-                               const FaultHook& faultHook,
-                               const std::function<void(int fd)>& write) {
+Replacement ReplaceFileAtomically(const std::string& realPath, int originalFd,
+                                  const FileIdentity& original, const std::u16string& displayPath,
+                                  const FaultHook& faultHook,
+                                  const std::function<void(int fd)>& write) {
   const std::string folder = FolderOf(realPath);
   if (int fault = Fault(faultHook, ReplaceStep::CreateTemp)) {
     throw ErrnoError(fault, u"Cannot write", displayPath);
@@ -93,14 +93,14 @@ UniqueFd ReplaceFileAtomically(const std::string& realPath, int originalFd,
   fault = Fault(faultHook, ReplaceStep::Rename);
   if (fault == 0 && ::rename(temp.path().c_str(), realPath.c_str()) != 0) fault = errno;
   if (fault != 0) throw ErrnoError(fault, u"Cannot write", displayPath);
-  UniqueFd replaced = temp.Release();
+  Replacement replaced{temp.Release()};
 
   // Makes the rename itself survive a crash. File systems that cannot flush
   // a folder say EINVAL; the new content is already flushed then.
   UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir && ::fsync(dir.get()) != 0 && errno != EINVAL) {
-    throw ErrnoError(errno, u"Cannot flush the folder of", displayPath);
-  }
+  fault = Fault(faultHook, ReplaceStep::FolderSync);
+  if (fault == 0 && dir && ::fsync(dir.get()) != 0 && errno != EINVAL) fault = errno;
+  replaced.folderFlushError = fault;
   return replaced;
 }
 

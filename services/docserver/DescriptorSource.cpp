@@ -1,6 +1,5 @@
 #include "services/docserver/DescriptorSource.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,17 +9,9 @@
 namespace quavelle::docserver {
 namespace {
 
-// The new package goes to disk in steps of this size while it is still being
-// written, so that the final flush waits for the last step only.
-constexpr std::uint64_t kWriteBehind = 8 << 20;
-
 zip_int64_t Fail(DescriptorSource& s, int zipError, int systemError) {
   zip_error_set(s.error.get(), zipError, systemError);
   return -1;
-}
-
-int InjectedFault(const DescriptorSource& s, ReplaceStep step) {
-  return (s.faultHook && *s.faultHook) ? (*s.faultHook)(step) : 0;
 }
 
 // Reads up to want bytes at offset; fewer only at the end of the file.
@@ -63,36 +54,6 @@ zip_int64_t BufferedRead(DescriptorSource& s, char* out, std::size_t want) {
   return static_cast<zip_int64_t>(got);
 }
 
-// Starts, without waiting, the write-out of whatever of the file is not yet
-// on its way to disk. Only a head start for the flush that follows, which
-// reports any failure.
-void StartWriteBack(DescriptorSource& s) {
-#ifdef SYNC_FILE_RANGE_WRITE
-  if (s.unqueued < kWriteBehind) return;
-  (void)::sync_file_range(s.writeFd, 0, 0, SYNC_FILE_RANGE_WRITE);
-  s.unqueued = 0;
-#else
-  (void)s;
-#endif
-}
-
-bool FlushPending(DescriptorSource& s) {
-  std::size_t done = 0;
-  while (done < s.pending.size()) {
-    ssize_t n = ::write(s.writeFd, s.pending.data() + done, s.pending.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      Fail(s, ZIP_ER_WRITE, errno);
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  s.unqueued += done;
-  s.pending.clear();
-  StartWriteBack(s);
-  return true;
-}
-
 zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
   auto& s = *static_cast<DescriptorSource*>(userdata);
   switch (cmd) {
@@ -128,50 +89,11 @@ zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len, zip_sou
       return static_cast<zip_int64_t>(s.position);
     case ZIP_SOURCE_ACCEPT_EMPTY:
       return 0;  // an empty file is not a package
-    case ZIP_SOURCE_BEGIN_WRITE:
-      if (::lseek(s.writeFd, 0, SEEK_SET) < 0) return Fail(s, ZIP_ER_SEEK, errno);
-      s.pending.clear();
-      s.pending.reserve(kCopyBuffer);
-      return 0;
-    case ZIP_SOURCE_WRITE: {
-      if (int fault = InjectedFault(s, ReplaceStep::Write)) return Fail(s, ZIP_ER_WRITE, fault);
-      const char* bytes = static_cast<const char*>(data);
-      s.pending.insert(s.pending.end(), bytes, bytes + len);
-      if (s.pending.size() >= kCopyBuffer && !FlushPending(s)) return -1;
-      return static_cast<zip_int64_t>(len);
-    }
-    case ZIP_SOURCE_SEEK_WRITE: {
-      auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, s.error.get());
-      if (args == nullptr) return -1;
-      if (!FlushPending(s)) return -1;
-      if (::lseek(s.writeFd, args->offset, args->whence) < 0) return Fail(s, ZIP_ER_SEEK, errno);
-      return 0;
-    }
-    case ZIP_SOURCE_TELL_WRITE: {
-      off_t at = ::lseek(s.writeFd, 0, SEEK_CUR);
-      if (at < 0) return Fail(s, ZIP_ER_TELL, errno);
-      return at + static_cast<off_t>(s.pending.size());
-    }
-    case ZIP_SOURCE_COMMIT_WRITE:
-      return FlushPending(s) ? 0 : -1;  // the caller syncs and renames the temporary file
-    case ZIP_SOURCE_ROLLBACK_WRITE:
-      s.pending.clear();
-      return 0;  // the caller removes the temporary file
-    case ZIP_SOURCE_REMOVE:
-      return Fail(s, ZIP_ER_INTERNAL, 0);  // never asked: no entry is deleted
     case ZIP_SOURCE_SUPPORTS:
-      if (s.writeFd < 0) {
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
-                                              ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
-                                              ZIP_SOURCE_ACCEPT_EMPTY, -1);
-      }
-      return zip_source_make_command_bitmap(
-          ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
-          ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
-          ZIP_SOURCE_ACCEPT_EMPTY, ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE,
-          ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE,
-          ZIP_SOURCE_REMOVE, -1);
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                            ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                            ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
+                                            ZIP_SOURCE_ACCEPT_EMPTY, -1);
     default:
       return Fail(s, ZIP_ER_OPNOTSUPP, 0);
   }

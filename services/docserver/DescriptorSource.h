@@ -5,9 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
-
-#include "services/docserver/ServerOptions.h"
 
 namespace quavelle::docserver {
 
@@ -40,27 +37,17 @@ struct ByteBuffer {
   std::size_t size() const { return length; }
 };
 
-// The step in which a package is copied, in both directions.
-inline constexpr std::size_t kCopyBuffer = 1 << 20;
-
 // What libzip reads a package through: pread on its descriptor, through a
-// read-ahead buffer. When writeFd is set, libzip writes the new package
-// there instead of over the original, and it goes on its way to disk while
-// it is written. libzip moves data in 8 KiB steps; both directions are
-// buffered so that copying a large package costs a few hundred system calls,
-// not thousands.
+// read-ahead buffer. libzip reads in small steps; the buffer makes reading a
+// directory and a few parts cost a few system calls, not hundreds.
 struct DescriptorSource {
   int readFd = -1;
   std::uint64_t size = 0;
   std::uint64_t position = 0;
-  int writeFd = -1;
-  const FaultHook* faultHook = nullptr;
   ZipError error;
   ByteBuffer readAhead;  // bytes from readAheadAt on
   std::uint64_t readAheadAt = 0;
   std::size_t readAheadLength = 0;
-  std::vector<char> pending;   // written by libzip, not yet by us
-  std::uint64_t unqueued = 0;  // bytes written since the last write-back started
 };
 
 // Reads the start of the file into the whole read-ahead buffer. Should the

@@ -27,6 +27,13 @@
 //   1008  the document changed on disk since it was opened, by someone else
 //   1009  the new path cannot be written in the link's form so that it reads back
 //         as that path
+// PDF failures use 1010-1012 (1007 for a signed PDF):
+//   1010  a PDF that cannot be read: no usable cross-reference data or trailer,
+//         broken objects on the way to its links
+//   1011  an encrypted PDF: one that needs a password cannot be opened; one that
+//         opens without is listed, but its links are not changed
+//   1012  a PDF whose links cannot be changed by an appended update: its
+//         cross-reference data had to be rebuilt, or the link is kept in a stream
 namespace quavelle::docserver::error_number {
 
 using namespace quavelle::error_number;
@@ -41,5 +48,8 @@ inline constexpr std::int32_t kPartTooLarge = 1006;
 inline constexpr std::int32_t kSignedDocument = 1007;
 inline constexpr std::int32_t kDocumentChanged = 1008;
 inline constexpr std::int32_t kUnwritablePath = 1009;
+inline constexpr std::int32_t kDamagedPdf = 1010;
+inline constexpr std::int32_t kEncryptedPdf = 1011;
+inline constexpr std::int32_t kUnchangeablePdf = 1012;
 
 }  // namespace quavelle::docserver::error_number

@@ -45,7 +45,8 @@ void CopyRange(int inFd, std::uint64_t offset, std::uint64_t length, int outFd,
         length -= static_cast<std::uint64_t>(n);
         continue;
       }
-      if (n == 0) throw ErrnoError(EIO, u"Cannot read", displayPath);  // shorter than its directory said
+      if (n == 0)
+        throw ErrnoError(EIO, u"Cannot read", displayPath);  // shorter than its directory said
       if (errno == EINTR) continue;
       // Across file systems, or where the file system has no such call.
       if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL) {

@@ -5,6 +5,7 @@
 
 #include "services/Text.h"
 #include "services/docserver/XmlPart.h"
+#include "services/docserver/ZipArchive.h"
 
 namespace quavelle::docserver {
 namespace {
@@ -78,6 +79,21 @@ bool OpenDocumentFormat::IsLinkPart(std::string_view entryName) const {
 bool OpenDocumentFormat::IsSignaturePart(std::string_view entryName) const {
   return EqualsIgnoringAsciiCase(entryName, "META-INF/documentsignatures.xml") ||
          EqualsIgnoringAsciiCase(entryName, "META-INF/macrosignatures.xml");
+}
+
+// A package encrypted whole keeps everything in this one entry.
+bool OpenDocumentFormat::IsEncryptionPart(std::string_view entryName) const {
+  return entryName == "encrypted-package";
+}
+
+// The manifest describes how each encrypted entry was encrypted; it is
+// itself never encrypted.
+bool OpenDocumentFormat::DeclaresEncryption(const ZipArchive& zip, std::uint64_t limit) const {
+  for (std::uint64_t i = 0, n = zip.EntryCount(); i < n; ++i) {
+    if (zip.EntryName(i) != "META-INF/manifest.xml") continue;
+    return zip.ReadEntry(i, limit).find("encryption-data") != std::string::npos;
+  }
+  return false;
 }
 
 void OpenDocumentFormat::FindLinks(const XmlPart& part, std::string_view entryName,

@@ -12,6 +12,8 @@ class OpenDocumentFormat : public PackageFormat {
  public:
   bool IsLinkPart(std::string_view entryName) const override;
   bool IsSignaturePart(std::string_view entryName) const override;
+  bool IsEncryptionPart(std::string_view entryName) const override;
+  bool DeclaresEncryption(const ZipArchive& zip, std::uint64_t limit) const override;
   void FindLinks(const XmlPart& part, std::string_view entryName,
                  const std::u16string& documentPath, std::vector<FoundLink>& out) const override;
   void DependentChanges(const XmlPart& part, const FoundLink& link, std::string_view newStored,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 namespace quavelle::docserver {
 
 class XmlPart;
+class ZipArchive;
 struct AttributeChange;
 
 // A link found in a part: where it sits and what it says.
@@ -29,6 +31,13 @@ class PackageFormat {
   virtual ~PackageFormat() = default;
   virtual bool IsLinkPart(std::string_view entryName) const = 0;
   virtual bool IsSignaturePart(std::string_view entryName) const = 0;
+  // An entry that only an encrypted package has.
+  virtual bool IsEncryptionPart(std::string_view /*entryName*/) const { return false; }
+  // Whether the package says its parts are encrypted; asked only once a
+  // link-bearing part failed to read.
+  virtual bool DeclaresEncryption(const ZipArchive& /*zip*/, std::uint64_t /*limit*/) const {
+    return false;
+  }
   // Appends the part's links to other files, in document order.
   virtual void FindLinks(const XmlPart& part, std::string_view entryName,
                          const std::u16string& documentPath, std::vector<FoundLink>& out) const = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -11,6 +12,7 @@ enum class ReplaceStep {
   Write,       // each write of package bytes
   Sync,        // flushing the temporary file
   Rename,      // putting it in place of the document
+  FolderSync,  // flushing the folder after the rename
 };
 
 // Returns 0 to let the step run, or an errno value to fail it with.
@@ -20,6 +22,10 @@ struct ServerOptions {
   // No part is inflated past this many bytes.
   std::uint64_t maxPartSize = std::uint64_t{256} << 20;
   FaultHook faultHook;
+  // Documents of the current folder opened and listed ahead of the walk, and
+  // the threads that do it; 0 reads each document only when it is opened.
+  std::size_t readAheadDepth = 8;
+  unsigned readAheadThreads = 2;
 };
 
 }  // namespace quavelle::docserver

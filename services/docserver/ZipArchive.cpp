@@ -12,8 +12,9 @@
 #include "services/Text.h"
 #include "services/docserver/DescriptorSource.h"
 #include "services/docserver/DocServerErrors.h"
-#include "services/docserver/ErrnoError.h"
 #include "services/docserver/DocumentFile.h"
+#include "services/docserver/ErrnoError.h"
+#include "services/docserver/ZipRewriter.h"
 
 namespace quavelle::docserver {
 namespace {
@@ -226,47 +227,23 @@ std::string ZipArchive::ReadEntry(std::uint64_t index, std::uint64_t limit) cons
   return data;
 }
 
-void ZipArchive::WriteReplacingEntry(std::uint64_t index, std::string_view data, int outFd,
-                                     const FaultHook& faultHook) const {
-  const std::u16string& path = impl_->path;
-  zip_stat_t st;
-  if (zip_stat_index(impl_->archive.get(), index, 0, &st) != 0) {
-    throw PackageError(zip_get_error(impl_->archive.get()), u"Cannot read", path);
+void ZipArchive::WriteReplacingEntries(const std::map<std::uint64_t, std::string>& replacements,
+                                       int outFd, const FaultHook& faultHook) const {
+  const int fd = impl_->file.fd();
+  const std::uint64_t size = impl_->file.identity().size;
+  const ZipDirectory directory = ReadZipDirectory(fd, size, impl_->path);
+  // The indices are libzip's: both readers must see the same directory.
+  bool agree = directory.entries.size() == EntryCount();
+  for (auto it = replacements.begin(); agree && it != replacements.end(); ++it) {
+    agree = it->first < directory.entries.size() &&
+            directory.Name(static_cast<std::size_t>(it->first)) == EntryName(it->first);
   }
-
-  DescriptorSource source;
-  source.readFd = impl_->file.fd();
-  source.size = impl_->file.identity().size;
-  source.readAhead.Allocate(kCopyBuffer);
-  source.writeFd = outFd;
-  source.faultHook = &faultHook;
-  ZipError error;
-  ArchivePtr archive = OpenArchive(source, 0, error.get());
-  if (!archive) throw PackageError(error.get(), u"Cannot read", path);
-  zip_t* za = archive.get();
-
-  zip_source_t* replacement = zip_source_buffer(za, data.data(), data.size(), 0);
-  if (replacement == nullptr) throw PackageError(zip_get_error(za), u"Cannot write", path);
-  if (zip_file_replace(za, index, replacement, 0) != 0) {
-    zip_source_free(replacement);
-    throw PackageError(zip_get_error(za), u"Cannot write", path);
+  if (!agree) {
+    throw ServiceError(error_number::kDamagedPackage,
+                       u"Cannot read '" + impl_->path +
+                           u"': damaged package (its directory can be read in two ways)");
   }
-  // A stored entry (an OpenDocument mimetype) stays stored.
-  zip_int32_t method = ((st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_STORE)
-                           ? ZIP_CM_STORE
-                           : ZIP_CM_DEFLATE;
-  if (zip_set_file_compression(za, index, method, 0) != 0) {
-    throw PackageError(zip_get_error(za), u"Cannot write", path);
-  }
-  // The part keeps its timestamp, as every other entry does.
-  if ((st.valid & ZIP_STAT_MTIME) && zip_file_set_mtime(za, index, st.mtime, 0) != 0) {
-    throw PackageError(zip_get_error(za), u"Cannot write", path);
-  }
-  if (zip_close(za) != 0) {
-    ServiceError failure = PackageError(zip_get_error(za), u"Cannot write", path);
-    throw failure;  // archive's deleter discards the half-written state
-  }
-  archive.release();  // zip_close freed it
+  WritePackageReplacing(directory, fd, size, replacements, outFd, faultHook, impl_->path);
 }
 
 }  // namespace quavelle::docserver

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,10 +29,10 @@ class ZipArchive {
   // directory declares.
   std::string ReadEntry(std::uint64_t index, std::uint64_t limit) const;
 
-  // Writes the package to outFd with the data of entry index replaced. Every
-  // other entry is copied raw, in the same order, with its header fields.
-  void WriteReplacingEntry(std::uint64_t index, std::string_view data, int outFd,
-                           const FaultHook& faultHook) const;
+  // Writes the package to outFd with the data of the entries in replacements
+  // (by index) replaced. Every other byte range is copied as it is.
+  void WriteReplacingEntries(const std::map<std::uint64_t, std::string>& replacements, int outFd,
+                             const FaultHook& faultHook) const;
 
  private:
   struct Impl;

@@ -69,15 +69,15 @@ TEST(InterruptedWrite, LeavesTheDocumentAsItWasAndNoTemporaryFile) {
   };
   auto server = CreateBuiltinDocumentServer(options);
   std::unique_ptr<Document> document = server->Open(U16(file.string()));
-  std::unique_ptr<LinkedDocument> link = LinkAt(*document, 0);
+  EnumeratedLinks links(*document);
+  links[0].SetPath(u"D:\\Data\\plan.xlsx");
 
-  EXPECT_EQ(ErrorNumber([&] { link->SetPath(u"D:\\Data\\plan.xlsx"); }), number::kDiskFull);
+  EXPECT_EQ(ErrorNumber([&] { links.Finish(); }), number::kDiskFull);
   EXPECT_EQ(ReadBytes(file), before);
   EXPECT_EQ(FolderListing(folder.path()), std::vector<std::string>{"a.docx"});
-  EXPECT_EQ(link->AbsolutePath(), u"C:\\Data\\plan.xlsx");
 
-  failing = false;  // the same objects work once the fault is gone
-  link->SetPath(u"D:\\Data\\plan.xlsx");
+  failing = false;  // the same document works once the fault is gone
+  EXPECT_EQ(LinkPaths(*document), std::vector<std::u16string>{u"D:\\Data\\plan.xlsx"});
   EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"D:\\Data\\plan.xlsx"});
 }
 
@@ -98,7 +98,7 @@ TEST(ConcurrentSave, WhileTheNewVersionIsWrittenIsKept) {
   };
   auto server = CreateBuiltinDocumentServer(options);
   std::unique_ptr<Document> document = server->Open(U16(file.string()));
-  EXPECT_EQ(ErrorNumber([&] { LinkAt(*document, 0)->SetPath(u"D:\\Data\\plan.xlsx"); }),
+  EXPECT_EQ(ErrorNumber([&] { SetPathAt(*document, 0, u"D:\\Data\\plan.xlsx"); }),
             number::kDocumentChanged);
   EXPECT_EQ(ReadBytes(file), theirs);
   EXPECT_EQ(FolderListing(folder.path()), std::vector<std::string>{"a.docx"});
@@ -146,6 +146,24 @@ std::vector<DamageCase> DamageCases() {
   const std::string word = PackageBytes(LinkedWord());
   std::vector<Entry> malformed = LinkedWord();
   malformed.back().data += "<x>";
+  // How a password-protected package is laid out: the manifest says how each
+  // part was encrypted, and the parts hold what the cipher made of them.
+  const std::string manifest =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><manifest:manifest "
+      "xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
+      "<manifest:file-entry manifest:full-path=\"content.xml\" manifest:size=\"2920\">"
+      "<manifest:encryption-data manifest:checksum-type=\"SHA1/1K\" "
+      "manifest:checksum=\"KJ3yuRQQ8tbKzdSG8dGqsU3aeAE=\"><manifest:algorithm "
+      "manifest:algorithm-name=\"http://www.w3.org/2001/04/xmlenc#aes256-cbc\" "
+      "manifest:initialisation-vector=\"1FjFDZE5XU8K9oKQzK6Whg==\"/>"
+      "</manifest:encryption-data></manifest:file-entry></manifest:manifest>";
+  std::string cipher(2928, '\0');
+  for (std::size_t i = 0; i < cipher.size(); ++i) cipher[i] = static_cast<char>(i * 7919 >> 3);
+  const std::vector<Entry> encrypted = {
+      {"mimetype", "application/vnd.oasis.opendocument.text", true},
+      {"content.xml", cipher, true},
+      {"meta.xml", OdfContent("")},
+      {"META-INF/manifest.xml", manifest}};
   return {
       {"a.docx", "plain text, not a package\n", number::kNotAPackage},
       {"a.docx", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(4088, '\0'),
@@ -172,6 +190,9 @@ std::vector<DamageCase> DamageCases() {
                OdtWith({{"content.xml", OdfContent("<!--" + std::string(1 << 20, ' ') + "-->")}})),
            "content.xml", kCentralSize, kLocalSize, 100),
        number::kPartTooLarge},
+      {"a.odt", PackageBytes(encrypted), number::kEncryptedDocument},
+      {"a.odt", PackageBytes(OdtWith({{"encrypted-package", cipher, true}})),
+       number::kEncryptedDocument},
   };
 }
 

@@ -169,12 +169,19 @@ std::vector<std::u16string> LinkPaths(const fs::path& file) {
   return LinkPaths(*CreateBuiltinDocumentServer()->Open(U16(file.string())));
 }
 
-std::unique_ptr<LinkedDocument> LinkAt(Document& document, std::size_t index) {
-  std::unique_ptr<Enumerator<LinkedDocument>> it = document.LinkedDocuments()->NewEnum();
-  for (std::size_t i = 0;; ++i) {
-    std::unique_ptr<LinkedDocument> link = it->Next();
-    if (!link || i == index) return link;
+EnumeratedLinks::EnumeratedLinks(Document& document)
+    : collection_(document.LinkedDocuments()), each_(collection_->NewEnum()) {
+  for (std::size_t i = 0, n = LinkPaths(document).size(); i < n; ++i) {
+    links_.push_back(each_->Next());
   }
+}
+
+void EnumeratedLinks::Finish() { EXPECT_EQ(each_->Next(), nullptr); }
+
+void SetPathAt(Document& document, std::size_t index, const std::u16string& path) {
+  EnumeratedLinks links(document);
+  links[index].SetPath(path);
+  links.Finish();
 }
 
 std::int32_t ErrorNumber(const std::function<void()>& call) {
@@ -190,7 +197,7 @@ std::int32_t SetFirstLink(const fs::path& file, const std::u16string& path) {
   auto server = CreateBuiltinDocumentServer();
   return ErrorNumber([&] {
     auto document = server->Open(U16(file.string()));
-    LinkAt(*document, 0)->SetPath(path);
+    SetPathAt(*document, 0, path);
   });
 }
 

@@ -64,8 +64,21 @@ std::u16string U16(const std::string& utf8);
 // Every link's AbsolutePath, first to last.
 std::vector<std::u16string> LinkPaths(Document& document);
 std::vector<std::u16string> LinkPaths(const fs::path& file);  // through a new server
-// The link at position index (0-based) of a fresh enumeration.
-std::unique_ptr<LinkedDocument> LinkAt(Document& document, std::size_t index);
+// Every link of one fresh enumeration, taken up to just before its end.
+// Finish() ends the enumeration, which writes what was re-pointed.
+class EnumeratedLinks {
+ public:
+  explicit EnumeratedLinks(Document& document);
+  LinkedDocument& operator[](std::size_t index) { return *links_.at(index); }
+  void Finish();
+
+ private:
+  std::unique_ptr<Collection<LinkedDocument>> collection_;
+  std::unique_ptr<Enumerator<LinkedDocument>> each_;
+  std::vector<std::unique_ptr<LinkedDocument>> links_;
+};
+// Re-points link index of a fresh enumeration and ends it.
+void SetPathAt(Document& document, std::size_t index, const std::u16string& path);
 // The ServiceError number that call throws, or 0 when it does not throw.
 std::int32_t ErrorNumber(const std::function<void()>& call);
 // Opens the file and re-points its first link; the error number or 0.

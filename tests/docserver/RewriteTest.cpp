@@ -1,9 +1,12 @@
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 
 #include "PackageFixture.h"
 #include "services/docserver/BuiltinDocumentServer.h"
@@ -28,7 +31,7 @@ TEST(Rewrite, ChangesOnlyThatLinkKeepsItsFormEscapesMarkupAndCopiesOtherEntriesR
   auto server = CreateBuiltinDocumentServer();
   std::unique_ptr<Document> document = server->Open(U16(file.string()));
   const std::u16string odd = u"D:\\R&D \"Q1\" <draft>\\data.ods";
-  LinkAt(*document, 1)->SetPath(odd);
+  SetPathAt(*document, 1, odd);
 
   EXPECT_EQ(LinkPaths(file), (std::vector<std::u16string>{u"C:\\Data\\a.ods", odd}));
   // Every byte of the part but the value itself is as it was.
@@ -77,6 +80,12 @@ TEST(Rewrite, KeepsEveryEntrysTimestampEvenInTheHourDaylightSavingSkips) {
     EXPECT_EQ(EntryField(after, name, kCentralDosTime, kLocalDosTime), kSkippedHour) << name;
 }
 
+struct stat Stat(const fs::path& file) {
+  struct stat st {};
+  EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
+  return st;
+}
+
 // Two links in the document's rels and one in a footer's.
 struct WordDocument {
   TempFolder folder;
@@ -94,19 +103,34 @@ TEST(Rewrite, LaterChangesBuildOnEarlierOnesInOneAndSeveralParts) {
   WordDocument word;
   auto server = CreateBuiltinDocumentServer();
   std::unique_ptr<Document> document = server->Open(U16(word.file.string()));
-  std::unique_ptr<LinkedDocument> first = LinkAt(*document, 0);
-  std::unique_ptr<LinkedDocument> second = LinkAt(*document, 1);
-  std::unique_ptr<LinkedDocument> footer = LinkAt(*document, 2);
-  first->SetPath(u"D:\\Data\\plan a.xlsx");
-  second->SetPath(u"D:\\old\\data.xlsx");
-  footer->SetPath(u"D:\\Data\\footer.docx");
-  first->SetPath(u"E:\\Data\\plan a.xlsx");
+  EnumeratedLinks links(*document);
+  links[0].SetPath(u"D:\\Data\\plan a.xlsx");
+  links[1].SetPath(u"D:\\old\\data.xlsx");
+  links[2].SetPath(u"D:\\Data\\footer.docx");
+  links[0].SetPath(u"E:\\Data\\plan a.xlsx");
+  EXPECT_EQ(links[0].AbsolutePath(), u"E:\\Data\\plan a.xlsx");
+  const struct stat untouched = Stat(word.file);
+  links.Finish();
+  EXPECT_NE(Stat(word.file).st_ino, untouched.st_ino) << "written when the enumeration ended";
 
-  EXPECT_EQ(first->AbsolutePath(), u"E:\\Data\\plan a.xlsx");
+  SetPathAt(*document, 1, u"F:\\old\\data.xlsx");  // a second enumeration builds on the first
   EXPECT_EQ(LinkPaths(*document),
-            (std::vector<std::u16string>{u"E:\\Data\\plan a.xlsx", u"D:\\old\\data.xlsx",
+            (std::vector<std::u16string>{u"E:\\Data\\plan a.xlsx", u"F:\\old\\data.xlsx",
                                          u"D:\\Data\\footer.docx"}));
   EXPECT_EQ(LinkPaths(word.file), LinkPaths(*document));
+}
+
+TEST(Rewrite, AnEnumerationLeftBeforeItsEndWritesNothing) {
+  WordDocument word;
+  const std::string before = ReadBytes(word.file);
+  auto server = CreateBuiltinDocumentServer();
+  {
+    std::unique_ptr<Document> document = server->Open(U16(word.file.string()));
+    EnumeratedLinks links(*document);
+    links[0].SetPath(u"D:\\Data\\plan a.xlsx");
+    links[2].SetPath(u"D:\\Data\\footer.docx");
+  }
+  EXPECT_EQ(ReadBytes(word.file), before);
 }
 
 TEST(Rewrite, ReplacesASymlinksTargetKeepingItsModeButLeavesItForTheSamePath) {
@@ -120,13 +144,12 @@ TEST(Rewrite, ReplacesASymlinksTargetKeepingItsModeButLeavesItForTheSamePath) {
 
   auto server = CreateBuiltinDocumentServer();
   std::unique_ptr<Document> document = server->Open(U16(alias.string()));
-  std::unique_ptr<LinkedDocument> link = LinkAt(*document, 0);
-  link->SetPath(u"C:\\Data\\plan a.xlsx");
+  SetPathAt(*document, 0, u"C:\\Data\\plan a.xlsx");
   ::stat(word.file.c_str(), &after);
   EXPECT_EQ(after.st_ino, before.st_ino) << "the same path changes nothing";
   EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 
-  link->SetPath(u"D:\\Data\\plan a.xlsx");
+  SetPathAt(*document, 0, u"D:\\Data\\plan a.xlsx");
   ::stat(word.file.c_str(), &after);
   EXPECT_NE(after.st_ino, before.st_ino) << "replaced by a new file";
   EXPECT_EQ(after.st_mode & 07777, 0640u);
@@ -135,6 +158,79 @@ TEST(Rewrite, ReplacesASymlinksTargetKeepingItsModeButLeavesItForTheSamePath) {
             (std::vector<std::string>{"alias.docx", "letter.docx"}));
   EXPECT_EQ(LinkPaths(word.file).at(0), u"D:\\Data\\plan a.xlsx");
   EXPECT_EQ(document->FullName(), U16(alias.string()));
+}
+
+// UTF-16 little-endian with its byte order mark, as a few producers write parts.
+std::string Utf16(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) out += {c, '\0'};
+  return out;
+}
+
+TEST(Rewrite, APartInUtf16StaysUtf16WithTheLinkMovedAndTheOtherLinkKept) {
+  TempFolder folder;
+  const fs::path file = folder / "a.docx";
+  auto rels = [](const std::string& first) {
+    std::string text = Rels(Hyperlink("rId1", first) + Hyperlink("rId2", "\\\\srv1\\p\\b.xlsx"));
+    text.replace(text.find("UTF-8"), 5, "UTF-16");
+    return Utf16(text);
+  };
+  WritePackage(file, DocxWith({{"word/_rels/document.xml.rels", rels("C:\\Data\\a.xlsx")}}));
+
+  ASSERT_EQ(SetFirstLink(file, u"D:\\Moved\\a.xlsx"), 0);
+  EXPECT_EQ(LinkPaths(file),
+            (std::vector<std::u16string>{u"D:\\Moved\\a.xlsx", u"\\\\srv1\\p\\b.xlsx"}));
+  const std::string part = ReadEntries(file, false).back().bytes;
+  EXPECT_TRUE(part.starts_with("\xFF\xFE<\0?\0x\0m\0l\0")) << "still UTF-16 with its mark";
+  EXPECT_NE(part.find(Utf16("D:\\Moved\\a.xlsx").substr(2)), std::string::npos);
+  EXPECT_NE(part.find(Utf16("\\\\srv1\\p\\b.xlsx").substr(2)), std::string::npos);
+}
+
+// An ACL granting one more user read access, in the kernel's xattr form.
+std::string AclGranting(std::uint32_t user) {
+  std::string acl;
+  auto put = [&](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  put(2, 4);  // version
+  const std::uint32_t kNone = 0xFFFFFFFF;
+  for (auto [tag, perm, id] :
+       {std::tuple{1u, 6u, kNone}, std::tuple{2u, 4u, user}, std::tuple{4u, 4u, kNone},
+        std::tuple{0x10u, 4u, kNone}, std::tuple{0x20u, 0u, kNone}}) {
+    put(tag, 2);
+    put(perm, 2);
+    put(id, 4);
+  }
+  return acl;
+}
+
+TEST(Rewrite, KeepsOwnerGroupModeAccessListAndExtendedAttributesOfTheReplacedFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file another owner";
+  WordDocument word;
+  const std::string acl = AclGranting(4321);
+  ASSERT_EQ(::chown(word.file.c_str(), 1234, 5678), 0);
+  ASSERT_EQ(::chmod(word.file.c_str(), 0640), 0);
+  ASSERT_EQ(::setxattr(word.file.c_str(), "user.origin", "share-7", 7, 0), 0);
+  if (::setxattr(word.file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+    GTEST_SKIP() << "no access lists on this file system";
+  }
+  const struct stat before = Stat(word.file);
+
+  ASSERT_EQ(SetFirstLink(word.file, u"D:\\Data\\plan a.xlsx"), 0);
+  const struct stat after = Stat(word.file);
+  EXPECT_NE(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_uid, 1234u);
+  EXPECT_EQ(after.st_gid, 5678u);
+  EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
+  char value[64] = {};
+  EXPECT_EQ(::getxattr(word.file.c_str(), "user.origin", value, sizeof value), 7);
+  EXPECT_STREQ(value, "share-7");
+  std::string kept(acl.size() + 16, '\0');
+  const ssize_t n =
+      ::getxattr(word.file.c_str(), "system.posix_acl_access", kept.data(), kept.size());
+  ASSERT_GT(n, 0);
+  kept.resize(static_cast<std::size_t>(n));
+  EXPECT_TRUE(kept == acl);
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ TEST(SpreadsheetReference, MovingAWorkbookMovesItsCachedSheetNameFormulasAndName
   WritePackage(file, OdtWith({{"content.xml", content}}));
   auto server = CreateBuiltinDocumentServer();
   std::unique_ptr<Document> document = server->Open(U16(file.string()));
-  LinkAt(*document, 0)->SetPath(u"D:\\Data\\plan.ods");
-  LinkAt(*document, 0)->SetPath(u"E:\\Archive\\plan.ods");
+  SetPathAt(*document, 0, u"D:\\Data\\plan.ods");
+  SetPathAt(*document, 0, u"E:\\Archive\\plan.ods");
 
   // The cached sheet's name is written again with plain apostrophes.
   const std::string expected = ReplaceAll(

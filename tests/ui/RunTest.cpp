@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <new>
 #include <set>
+#include <stdexcept>
 
 #include "ui/Main.h"
 
@@ -91,6 +93,30 @@ TEST_F(RunTest, FailureHalfWayIsReportedAndWhatWasDoneStaysDoneAndListed) {
   EXPECT_EQ(failures, QStringList{"70 Permission denied: Archive"});
   server->onOpen = nullptr;  // written back: only the links below Archive are left
   EXPECT_EQ(Run().size(), 2u);
+}
+
+TEST_F(RunTest, FailureThatIsNoServicesIsReportedAndTheWindowStaysUsable) {
+  window.show();
+  server->onOpen = [](const std::u16string& path) {
+    if (path.find(u"Minutes") != std::u16string::npos) throw std::bad_alloc();
+    if (path.find(u"Summary") != std::u16string::npos) throw std::length_error("vector");
+  };
+  Run();
+  Run();
+  EXPECT_EQ(failures, (QStringList{"7 Out of memory", "7 Out of memory"}));
+  server->onOpen = [](const std::u16string& path) {
+    if (path.find(u"Summary") != std::u16string::npos) throw std::length_error("vector");
+  };
+  failures.clear();
+  Run();
+  EXPECT_EQ(failures, QStringList{"51 Internal error: vector"});
+  server->onOpen = nullptr;
+  failures.clear();
+  Run();
+  EXPECT_TRUE(failures.empty()) << failures.join("; ").toStdString();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(window.DoIt.isEnabled());
+  EXPECT_TRUE(window.close());
 }
 
 TEST_F(RunTest, DuringARunTheWindowRefusesToCloseAndToStartAnotherRun) {

@@ -6,22 +6,24 @@
 
 namespace quavelle::docserver {
 
-class PackageState;
+class DocumentState;
 
-// A package opened as a document. It and every link object it hands out share
+// A file opened as a document. It and every link object it hands out share
 // one state, so a link stays valid after another link of it is re-pointed.
-class PackageDocument : public Document {
+// An enumeration of the links that reaches its end writes what was re-pointed
+// during it; the call that ends it reports a failed write.
+class BuiltinDocument : public Document {
  public:
-  explicit PackageDocument(std::shared_ptr<PackageState> state) : state_(std::move(state)) {}
+  explicit BuiltinDocument(std::shared_ptr<DocumentState> state) : state_(std::move(state)) {}
 
   std::unique_ptr<Collection<LinkedDocument>> LinkedDocuments() override;
   std::u16string FullName() override;
 
  private:
-  std::shared_ptr<PackageState> state_;
+  std::shared_ptr<DocumentState> state_;
 };
 
-// A file that is no package: a document without links.
+// A file of no kind the server knows: a document without links.
 class PlainDocument : public Document {
  public:
   explicit PlainDocument(std::u16string path) : path_(std::move(path)) {}
