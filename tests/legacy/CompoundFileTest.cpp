@@ -88,7 +88,7 @@ const Damage kDamages[] = {
 
 TEST(CompoundFile, DamagedFilesFailNamingTheFile) {
   testing::TempFolder dir;
-  const std::string original = ReadFile(Samples().links);
+  const std::string original = ReadFile(Samples().links());
   for (const Damage& damage : kDamages) {
     std::string bytes = original;
     damage.apply(bytes);
@@ -127,7 +127,7 @@ TEST(CompoundFile, EncryptedWorkbookIsRefused) {
   // The suite saves no encrypted binary workbook headless; mark the record
   // after the first BOF as the encryption header instead.
   testing::TempFolder dir;
-  std::string bytes = ReadFile(Samples().links);
+  std::string bytes = ReadFile(Samples().links());
   const std::string bof("\x09\x08\x10\x00\x00\x06\x05\x00", 8);
   const std::size_t at = bytes.find(bof);
   ASSERT_NE(at, std::string::npos);
@@ -151,7 +151,7 @@ TEST(CompoundFile, EncryptedWorkbookIsRefused) {
 TEST(CompoundFile, ContentIsChosenByStreamsWhateverTheName) {
   testing::TempFolder dir;
   const fs::path renamed = dir / "really-a-workbook.docx";
-  fs::copy_file(Samples().links, renamed);
+  fs::copy_file(Samples().links(), renamed);
   const std::u16string name = NativePathToText(renamed.string());
   docserver::DocumentFile file = docserver::DocumentFile::Open(name);
   ASSERT_TRUE(docserver::IsCompoundFile(file.fd()));
@@ -170,20 +170,20 @@ struct Replacement {
 
 TEST(CompoundFile, WriterKeepsEveryOtherStream) {
   const Replacement kReplacements[] = {
-      {"same length", Samples().big, u"Workbook",
+      {"same length", Samples().big(), u"Workbook",
        [](std::string s) {
          if (s.size() > 5000) s.replace(5000, 1, 1, static_cast<char>(s.at(5000) ^ 0x55));
          return s;
        }},
-      {"grows past many sectors (the FAT grows)", Samples().big, u"Workbook",
+      {"grows past many sectors (the FAT grows)", Samples().big(), u"Workbook",
        [](std::string s) { return s + std::string(300000, 'g'); }},
-      {"shrinks into the mini stream", Samples().big, u"Workbook",
+      {"shrinks into the mini stream", Samples().big(), u"Workbook",
        [](std::string s) { return s.substr(0, 100); }},
-      {"grows out of the mini stream", Samples().links, u"\x05SummaryInformation",
+      {"grows out of the mini stream", Samples().links(), u"\x05SummaryInformation",
        [](std::string s) { return s + std::string(5000, 's'); }},
-      {"grows inside the mini stream", Samples().links, u"Workbook",
+      {"grows inside the mini stream", Samples().links(), u"Workbook",
        [](std::string s) { return s + std::string(700, 'w'); }},
-      {"empties", Samples().links, u"\x01Ole", [](std::string) { return std::string(); }},
+      {"empties", Samples().links(), u"\x01Ole", [](std::string) { return std::string(); }},
   };
   testing::TempFolder dir;
   for (const Replacement& r : kReplacements) {

@@ -23,7 +23,7 @@ const std::multiset<std::u16string> kDeckLinks = {
     u"C:\\Data\\plan.xls", u"\\\\srv1\\proj\\report.doc", u"\\\\srv1\\proj\\report.doc"};
 
 TEST(PresentationLinks, ListsHyperlinkTargets) {
-  auto o = testing::Load(Samples().ppt);
+  auto o = testing::Load(Samples().ppt());
   EXPECT_EQ(testing::Links(*o->content), kDeckLinks);  // the web address is no file
   EXPECT_FALSE(o->content->HasChanges());
 }
@@ -51,10 +51,10 @@ const std::vector<Move> kMoves = {
 TEST(PresentationLinks, EditIsAppendedAndTheSuiteReadsTheNewTargets) {
   testing::TempFolder out;
   std::vector<fs::path> written;
-  const auto before = testing::ReadStreams(Samples().ppt);
+  const auto before = testing::ReadStreams(Samples().ppt());
   for (std::size_t m = 0; m < kMoves.size(); ++m) {
     const fs::path target = out / ("moved-" + std::to_string(m) + ".ppt");
-    testing::Rewrite(Samples().ppt, target, kMoves[m].from, kMoves[m].to);
+    testing::Rewrite(Samples().ppt(), target, kMoves[m].from, kMoves[m].to);
     written.push_back(target);
 
     auto expected = kDeckLinks;
@@ -87,7 +87,7 @@ TEST(PresentationLinks, EditIsAppendedAndTheSuiteReadsTheNewTargets) {
       }
     }
   }
-  testing::Convert(Samples().work, "fodp", out.path(), written);
+  testing::Convert(Samples().work(), "fodp", out.path(), written);
   for (std::size_t m = 0; m < kMoves.size(); ++m) {
     const fs::path flat = out / ("moved-" + std::to_string(m) + ".fodp");
     const std::string text = testing::ReadDecoded(flat);
@@ -104,7 +104,7 @@ TEST(PresentationLinks, EditIsAppendedAndTheSuiteReadsTheNewTargets) {
 // Damage in the edit records, applied to the stream through the compound
 // file's sectors: the file's bytes of the current edit record.
 TEST(PresentationLinks, DamagedEditRecordsFailCleanly) {
-  const std::string original = testing::ReadFile(Samples().ppt);
+  const std::string original = testing::ReadFile(Samples().ppt());
   const std::string edit("\x00\x00\xF5\x0F\x1C\x00\x00\x00", 8);
   const std::size_t at = original.rfind(edit);
   ASSERT_NE(at, std::string::npos);
@@ -138,7 +138,7 @@ TEST(PresentationLinks, DamagedEditRecordsFailCleanly) {
 
 TEST(PresentationLinks, EncryptedPresentationIsRefused) {
   testing::TempFolder dir;
-  std::string bytes = testing::ReadFile(Samples().ppt);
+  std::string bytes = testing::ReadFile(Samples().ppt());
   // The suite saves no encrypted binary presentation headless: give the
   // current user record the encrypted token.
   const std::string plain("\x5F\xC0\x91\xE3", 4);

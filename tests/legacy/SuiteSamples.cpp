@@ -3,6 +3,9 @@
 #include "LegacyFixture.h"
 #include "TempFolder.h"
 
+#include <utility>
+#include <vector>
+
 namespace quavelle::testing {
 namespace {
 
@@ -57,37 +60,71 @@ const char kPresentationSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </office:presentation></office:body></office:document>
 )";
 
-struct Built {
+// One conversion's folder: sources in src/, results beside them.
+struct Converted {
   TempFolder folder;
-  SuiteSamples samples;
-  Built() {
+  Converted(const char* format, const std::vector<std::pair<std::string, std::string>>& sources) {
     const auto src = folder.path() / "src";
     std::filesystem::create_directories(src);
-    WriteFile(src / "links.fods",
-              kHead + std::string(kLinkSheets) + SecondSheet(1) + kCachedSheets + kTail);
-    WriteFile(src / "big.fods",
-              kHead + std::string(kLinkSheets) + SecondSheet(600) + kCachedSheets + kTail);
-    WriteFile(src / "nolinks.fods", kHead + SecondSheet(3) + kTail);
-    WriteFile(src / "links.fodt", kWriterSource);
-    samples.work = folder.path() / "suite";
-    Convert(samples.work, "xls", folder.path(),
-            {src / "links.fods", src / "big.fods", src / "nolinks.fods"});
-    Convert(samples.work, "doc", folder.path(), {src / "links.fodt"});
-    WriteFile(src / "links.fodp", kPresentationSource);
-    Convert(samples.work, "ppt", folder.path(), {src / "links.fodp"});
-    samples.ppt = folder.path() / "links.ppt";
-    samples.doc = folder.path() / "links.doc";
-    samples.links = folder.path() / "links.xls";
-    samples.big = folder.path() / "big.xls";
-    samples.noLinks = folder.path() / "nolinks.xls";
+    std::vector<std::filesystem::path> inputs;
+    for (const auto& [name, text] : sources) {
+      WriteFile(src / name, text);
+      inputs.push_back(src / name);
+    }
+    Convert(folder.path() / "suite", format, folder.path(), inputs);
   }
+  std::filesystem::path operator/(const std::string& name) const { return folder.path() / name; }
 };
+
+const Converted& Workbooks() {
+  static const Converted converted(
+      "xls",
+      {{"links.fods", kHead + std::string(kLinkSheets) + SecondSheet(1) + kCachedSheets + kTail},
+       {"big.fods", kHead + std::string(kLinkSheets) + SecondSheet(600) + kCachedSheets + kTail},
+       {"nolinks.fods", kHead + SecondSheet(3) + kTail}});
+  return converted;
+}
+
+const Converted& Documents() {
+  static const Converted converted("doc", {{"links.fodt", kWriterSource}});
+  return converted;
+}
+
+const Converted& Presentations() {
+  static const Converted converted("ppt", {{"links.fodp", kPresentationSource}});
+  return converted;
+}
 
 }  // namespace
 
+const std::filesystem::path& SuiteSamples::links() const {
+  static const auto path = Workbooks() / "links.xls";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::big() const {
+  static const auto path = Workbooks() / "big.xls";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::noLinks() const {
+  static const auto path = Workbooks() / "nolinks.xls";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::doc() const {
+  static const auto path = Documents() / "links.doc";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::ppt() const {
+  static const auto path = Presentations() / "links.ppt";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::work() const {
+  static const TempFolder folder;
+  return folder.path();
+}
+
 const SuiteSamples& Samples() {
-  static const Built built;
-  return built.samples;
+  static const SuiteSamples samples;
+  return samples;
 }
 
 }  // namespace quavelle::testing

@@ -3,16 +3,23 @@
 #include <filesystem>
 #include <string>
 
-// Binary office files the office suite writes once for the whole test program.
+// Binary office files the office suite writes for the whole test program,
+// each kind when first asked for (a test run alone converts only its kind).
 namespace quavelle::testing {
 
-struct SuiteSamples {
-  std::filesystem::path links;    // small: the workbook stream sits in the mini stream
-  std::filesystem::path big;      // the same links and a long second sheet: a regular stream
-  std::filesystem::path noLinks;  // numbers only
-  std::filesystem::path ppt;      // hyperlinks on two slides (one target on both), one web address
-  std::filesystem::path doc;   // hyperlinks (one target twice, one web address), a linked picture
-  std::filesystem::path work;  // a folder for the office suite's profile
+class SuiteSamples {
+ public:
+  // Workbooks. Small: the workbook stream sits in the mini stream.
+  const std::filesystem::path& links() const;
+  // The same links and a long second sheet: a regular stream.
+  const std::filesystem::path& big() const;
+  const std::filesystem::path& noLinks() const;  // numbers only
+  // Hyperlinks (one target twice, one web address), a linked picture.
+  const std::filesystem::path& doc() const;
+  // Hyperlinks on two slides (one target on both), one web address.
+  const std::filesystem::path& ppt() const;
+  // A folder for the office suite's profile.
+  const std::filesystem::path& work() const;
 };
 
 const SuiteSamples& Samples();

@@ -24,7 +24,7 @@ const std::multiset<std::u16string> kDocLinks = {
     u"C:\\Data\\plan.xlsx", u"\\\\srv1\\proj\\report.doc", u"C:\\Data\\logo.png"};
 
 TEST(WordLinks, ListsFieldTargetsOncePerFile) {
-  auto o = testing::Load(Samples().doc);
+  auto o = testing::Load(Samples().doc());
   EXPECT_EQ(testing::Links(*o->content), kDocLinks);  // the web address is no file
   EXPECT_FALSE(o->content->HasChanges());
 }
@@ -72,11 +72,11 @@ const std::vector<Move> kMoves = {
 TEST(WordLinks, ShorterAndEqualPathsMoveEveryCopyInPlace) {
   testing::TempFolder out;
   std::vector<fs::path> written;
-  const auto before = testing::ReadStreams(Samples().doc);
+  const auto before = testing::ReadStreams(Samples().doc());
   for (std::size_t m = 0; m < kMoves.size(); ++m) {
     const Move& move = kMoves[m];
     const fs::path target = out / ("moved-" + std::to_string(m) + ".doc");
-    testing::Rewrite(Samples().doc, target, move.from, move.to);
+    testing::Rewrite(Samples().doc(), target, move.from, move.to);
     written.push_back(target);
 
     auto expected = kDocLinks;
@@ -102,7 +102,7 @@ TEST(WordLinks, ShorterAndEqualPathsMoveEveryCopyInPlace) {
     EXPECT_EQ(Count(data, move.oldUrl) + Count(data, Utf16Bytes(move.oldUrl)), 0u) << target;
     EXPECT_EQ(Count(data, move.newUrl), Count(before.at("Data"), move.oldUrl)) << target;
   }
-  testing::Convert(Samples().work, "fodt", out.path(), written);
+  testing::Convert(Samples().work(), "fodt", out.path(), written);
   for (std::size_t m = 0; m < kMoves.size(); ++m) {
     const fs::path flat = out / ("moved-" + std::to_string(m) + ".fodt");
     const std::string text = testing::ReadDecoded(flat);
@@ -119,7 +119,7 @@ TEST(WordLinks, ShorterAndEqualPathsMoveEveryCopyInPlace) {
 }
 
 TEST(WordLinks, LongerPathIsRefusedAndNothingChanges) {
-  auto o = testing::Load(Samples().doc);
+  auto o = testing::Load(Samples().doc());
   for (std::size_t i = 0; i < o->content->ListLinks(); ++i) {
     const std::u16string old = o->content->AbsolutePath(i);
     try {
@@ -138,7 +138,7 @@ TEST(WordLinks, LongerPathIsRefusedAndNothingChanges) {
 
 TEST(WordLinks, EncryptedDocumentIsRefused) {
   testing::TempFolder dir;
-  std::string bytes = testing::ReadFile(Samples().doc);
+  std::string bytes = testing::ReadFile(Samples().doc());
   // The suite saves no encrypted binary document headless: set the flag in
   // the document's header (its first bytes are the stream's first sector).
   const std::string ident("\xEC\xA5", 2);

@@ -57,12 +57,12 @@ const std::multiset<std::u16string> kSampleLinks = {
     u"\\\\srv1\\proj\\data.xls"};
 
 TEST(WorkbookLinks, ListsExternalBooksAndFileHyperlinks) {
-  for (const fs::path& sample : {Samples().links, Samples().big}) {
+  for (const fs::path& sample : {Samples().links(), Samples().big()}) {
     auto o = Load(sample);
     EXPECT_EQ(Links(*o->content), kSampleLinks) << sample;
     EXPECT_FALSE(o->content->HasChanges());
   }
-  auto plain = Load(Samples().noLinks);
+  auto plain = Load(Samples().noLinks());
   EXPECT_EQ(plain->content->ListLinks(), 0u);
 }
 
@@ -83,7 +83,7 @@ TEST(WorkbookLinks, SuiteReadsRepointedTargetsAndEverySheet) {
   testing::TempFolder out;
   std::vector<fs::path> written;
   std::vector<std::pair<fs::path, Move>> checks;
-  for (const fs::path& sample : {Samples().links, Samples().big}) {
+  for (const fs::path& sample : {Samples().links(), Samples().big()}) {
     for (std::size_t m = 0; m < kMoves.size(); ++m) {
       const fs::path target = out / (sample.stem().string() + "-" + std::to_string(m) + ".xls");
       Rewrite(sample, target, kMoves[m].from, kMoves[m].to);
@@ -108,7 +108,7 @@ TEST(WorkbookLinks, SuiteReadsRepointedTargetsAndEverySheet) {
       ExpectSheetsWhereTheWorkbookSays(after.at("Workbook"), target);
     }
   }
-  testing::Convert(Samples().work, "fods", out.path(), written);
+  testing::Convert(Samples().work(), "fods", out.path(), written);
   for (const auto& [file, move] : checks) {
     const fs::path flat = out / (file.stem().string() + ".fods");
     const std::string text = ReadDecoded(flat);
@@ -135,7 +135,7 @@ std::string Utf16Bytes(std::string_view ascii) {
 TEST(WorkbookLinks, EightBitAndUtf16CopiesMoveTogether) {
   testing::TempFolder out;
   const fs::path target = out / "moved.xls";
-  Rewrite(Samples().links, target, u"\\\\srv1\\proj\\costs.xls", u"\\\\srv2\\p\\costs.xls");
+  Rewrite(Samples().links(), target, u"\\\\srv1\\proj\\costs.xls", u"\\\\srv2\\p\\costs.xls");
   const std::string workbook = testing::ReadStreams(target).at("Workbook");
   for (std::string_view path : {R"(\\srv2\p\costs.xls)", R"(\\srv1\proj\costs.xls)"}) {
     const bool isNew = path.find("srv2") != std::string_view::npos;
@@ -146,7 +146,7 @@ TEST(WorkbookLinks, EightBitAndUtf16CopiesMoveTogether) {
 }
 
 TEST(WorkbookLinks, PathsTheRecordsCannotHoldAreRefusedBeforeAnythingChanges) {
-  auto o = Load(Samples().links);
+  auto o = Load(Samples().links());
   const std::size_t n = o->content->ListLinks();
   for (std::size_t i = 0; i < n; ++i) {
     for (const std::u16string& bad : {std::u16string(u"/home/u/plan.xls"),
@@ -167,7 +167,7 @@ TEST(WorkbookLinks, PathsTheRecordsCannotHoldAreRefusedBeforeAnythingChanges) {
 }
 
 TEST(WorkbookLinks, RepointingBackChangesNothing) {
-  auto o = Load(Samples().big);
+  auto o = Load(Samples().big());
   for (std::size_t i = 0; i < o->content->ListLinks(); ++i) {
     const std::u16string original = o->content->AbsolutePath(i);
     o->content->Repoint(i, u"Z:\\elsewhere.xls");
