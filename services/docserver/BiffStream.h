@@ -60,14 +60,14 @@ void ForEachBiffRecord(std::string_view stream, const std::u16string& displayPat
 class BiffRecordReader {
  public:
   using Visit = std::function<void(const BiffRecord&)>;
-  BiffRecordReader(const std::u16string& displayPath, Visit visit)
-      : displayPath_(displayPath), visit_(std::move(visit)) {}
+  BiffRecordReader(std::u16string displayPath, Visit visit)
+      : displayPath_(std::move(displayPath)), visit_(std::move(visit)) {}
   void Feed(std::string_view piece);
   // The stream has ended: a record cut short fails with 1003.
   void Finish() const;
 
  private:
-  const std::u16string& displayPath_;
+  std::u16string displayPath_;
   Visit visit_;
   std::string pending_;     // the start of a record the next piece completes
   std::size_t offset_ = 0;  // in the stream, of the next record
