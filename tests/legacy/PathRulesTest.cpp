@@ -38,7 +38,7 @@ TEST(VirtualPath, DecodesWhatWorkbooksStore) {
       {u"\x01\x06"
        u"startup.xls",
        std::nullopt},
-      {u"Excel\x03"
+      {u"Sheets\x03"
        u"topic",
        std::nullopt},
       {u"\x01\x01", std::nullopt},
@@ -66,7 +66,8 @@ TEST(FieldInstruction, FindsTheFileArgument) {
   } kRows[] = {
       {u" HYPERLINK \"file:///C:/Data/plan.xlsx\" \\l \"S\"", u"file:///C:/Data/plan.xlsx"},
       {u" INCLUDEPICTURE  \"C:\\\\Data\\\\logo.png\" \\d", u"C:\\Data\\logo.png"},
-      {u" LINK Excel.Sheet.8 \"\\\\\\\\srv1\\\\p\\\\b.xls\" \"S!R1C1\" \\a", u"\\\\srv1\\p\\b.xls"},
+      {u" LINK Sheets.Sheet.8 \"\\\\\\\\srv1\\\\p\\\\b.xls\" \"S!R1C1\" \\a",
+       u"\\\\srv1\\p\\b.xls"},
       {u" INCLUDETEXT C:\\\\x.doc", u"C:\\x.doc"},
       {u" HYPERLINK \\l \"bookmark\"", std::nullopt},
       {u" PAGE", std::nullopt},

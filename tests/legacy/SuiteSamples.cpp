@@ -25,8 +25,8 @@ const char kLinkSheets[] = R"(<table:table table:name="Sheet1">
 </table:table>
 )";
 const char kCachedSheets[] =
-    R"(<table:table table:name="'file:///C:/Data/plan.xls'#Sheet1" table:print="false"><table:table-source xlink:type="simple" xlink:href="file:///C:/Data/plan.xls" table:table-name="Sheet1" table:filter-name="MS Excel 97" table:mode="copy-results-only"/><table:table-row><table:table-cell office:value-type="float" office:value="21"><text:p>21</text:p></table:table-cell></table:table-row></table:table>
-<table:table table:name="'file://srv1/proj/data.xls'#Sheet1" table:print="false"><table:table-source xlink:type="simple" xlink:href="file://srv1/proj/data.xls" table:table-name="Sheet1" table:filter-name="MS Excel 97" table:mode="copy-results-only"/><table:table-row><table:table-cell office:value-type="float" office:value="3"><text:p>3</text:p></table:table-cell></table:table-row></table:table>
+    R"(<table:table table:name="'file:///C:/Data/plan.xls'#Sheet1" table:print="false"><table:table-source xlink:type="simple" xlink:href="file:///C:/Data/plan.xls" table:table-name="Sheet1" table:mode="copy-results-only"/><table:table-row><table:table-cell office:value-type="float" office:value="21"><text:p>21</text:p></table:table-cell></table:table-row></table:table>
+<table:table table:name="'file://srv1/proj/data.xls'#Sheet1" table:print="false"><table:table-source xlink:type="simple" xlink:href="file://srv1/proj/data.xls" table:table-name="Sheet1" table:mode="copy-results-only"/><table:table-row><table:table-cell office:value-type="float" office:value="3"><text:p>3</text:p></table:table-cell></table:table-row></table:table>
 )";
 
 std::string SecondSheet(int rows) {
