@@ -62,32 +62,25 @@ void BinaryWordContent::Load(const DocumentFile& file) {
 }
 
 void BinaryWordContent::FindFields() {
-  const std::u16string& text = text_->text();
   // Begin positions of open fields, and whether a nested field sits in the
   // instruction (a computed path: left alone).
-  std::vector<std::pair<std::size_t, bool>> open;
-  std::vector<std::size_t> separator;
-  // The three marks are consecutive characters: one comparison per character.
-  auto nextMark = [&text](std::size_t i) {
-    while (i < text.size() && static_cast<char16_t>(text[i] - kFieldBegin) > 2) ++i;
-    return i;
-  };
-  for (std::size_t i = nextMark(0); i < text.size(); i = nextMark(i + 1)) {
-    const char16_t c = text[i];
+  constexpr std::uint32_t kNone = 0xFFFFFFFF;
+  std::vector<std::pair<std::uint32_t, bool>> open;
+  std::vector<std::uint32_t> separator;
+  for (const auto& [cp, c] : text_->FieldMarks()) {
     if (c == kFieldBegin) {
-      if (!open.empty() && separator.back() == std::u16string::npos) open.back().second = true;
-      open.emplace_back(i, false);
-      separator.push_back(std::u16string::npos);
+      if (!open.empty() && separator.back() == kNone) open.back().second = true;
+      open.emplace_back(cp, false);
+      separator.push_back(kNone);
     } else if (c == kFieldSeparator && !open.empty()) {
-      if (separator.back() == std::u16string::npos) separator.back() = i;
+      if (separator.back() == kNone) separator.back() = cp;
     } else if (c == kFieldEnd && !open.empty()) {
       const auto [begin, nested] = open.back();
-      const std::size_t end = separator.back() == std::u16string::npos ? i : separator.back();
+      const std::uint32_t end = separator.back() == kNone ? cp : separator.back();
       open.pop_back();
       separator.pop_back();
       if (nested) continue;
-      std::u16string_view instruction =
-          std::u16string_view(text).substr(begin + 1, end - begin - 1);
+      const std::u16string instruction = text_->Text(begin + 1, end);
       auto argument = FindFieldPath(instruction);
       if (!argument) continue;
       auto target = FileTarget(argument->value, context_);

@@ -1,8 +1,6 @@
 #include "services/docserver/WordBinaryText.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 
 #include "services/ServiceError.h"
 #include "services/docserver/BiffStream.h"
@@ -72,9 +70,6 @@ void WordBinaryText::ReadText(std::string_view table) {
   if (size > clx.size() - at || size < 4 || (size - 4) % 12 != 0) Damaged(u"piece table size");
   const std::size_t count = (size - 4) / 12;
   std::string_view plc = clx.substr(at, size);
-  const std::uint32_t last = BiffU32(plc, 4 * count);
-  if (last > kMaxCharacters) Damaged(u"too many characters");
-  text_.reserve(last);
   std::uint32_t total = 0;
   for (std::size_t i = 0; i < count; ++i) {
     WordPiece p;
@@ -88,25 +83,49 @@ void WordBinaryText::ReadText(std::string_view table) {
     total = p.cpEnd;
     if (total > kMaxCharacters || p.offset + chars * (p.compressed ? 1 : 2) > stream_.size())
       Damaged(u"a piece past the end of the text");
-    if (p.compressed) {
-      text_ += FromWindows1252(stream_.substr(p.offset, static_cast<std::size_t>(chars)));
-    } else if constexpr (std::endian::native == std::endian::little) {
-      const std::size_t at = text_.size();
-      text_.resize(at + static_cast<std::size_t>(chars));
-      std::memcpy(text_.data() + at, stream_.data() + p.offset,
-                  static_cast<std::size_t>(chars) * 2);
-    } else {
-      for (std::uint64_t c = 0; c < chars; ++c)
-        text_ += static_cast<char16_t>(BiffU16(stream_, p.offset + 2 * c));
-    }
     pieces_.push_back(p);
   }
+}
+
+std::vector<std::pair<std::uint32_t, char16_t>> WordBinaryText::FieldMarks() const {
+  std::vector<std::pair<std::uint32_t, char16_t>> marks;
+  for (const WordPiece& p : pieces_) {
+    const std::size_t chars = p.cpEnd - p.cpBegin;
+    const char* at = stream_.data() + p.offset;
+    // The marks are 0x13-0x15: one comparison a character, no copy of the text.
+    if (p.compressed) {
+      for (std::size_t c = 0; c < chars; ++c) {
+        const auto b = static_cast<unsigned char>(at[c]);
+        if (static_cast<unsigned char>(b - 0x13) <= 2)
+          marks.emplace_back(static_cast<std::uint32_t>(p.cpBegin + c), static_cast<char16_t>(b));
+      }
+    } else {
+      for (std::size_t c = 0; c < chars; ++c) {
+        const auto low = static_cast<unsigned char>(at[2 * c]);
+        if (static_cast<unsigned char>(low - 0x13) <= 2 && at[2 * c + 1] == 0)
+          marks.emplace_back(static_cast<std::uint32_t>(p.cpBegin + c), static_cast<char16_t>(low));
+      }
+    }
+  }
+  return marks;
+}
+
+std::u16string WordBinaryText::Text(std::uint32_t cpBegin, std::uint32_t cpEnd) const {
+  std::u16string out;
+  for (std::uint32_t cp = cpBegin; cp < cpEnd; ++cp) {
+    const WordPiece& p = PieceAt(cp);
+    const std::size_t k = cp - p.cpBegin;
+    out += p.compressed
+               ? FromWindows1252(stream_.substr(p.offset + k, 1))
+               : std::u16string(1, static_cast<char16_t>(BiffU16(stream_, p.offset + 2 * k)));
+  }
+  return out;
 }
 
 const WordPiece& WordBinaryText::PieceAt(std::uint32_t cp) const {
   auto it = std::upper_bound(pieces_.begin(), pieces_.end(), cp,
                              [](std::uint32_t v, const WordPiece& p) { return v < p.cpEnd; });
-  return *it;  // callers pass positions of text()
+  return *it;  // callers pass positions inside the text
 }
 
 bool WordBinaryText::Overwrite(std::string* doc, std::uint32_t cp,

@@ -24,11 +24,14 @@ class WordBinaryText {
 
   // "1Table" or "0Table": the stream holding the piece table.
   const char16_t* tableStream() const { return oneTable_ ? u"1Table" : u"0Table"; }
-  // Reads the piece table from the table stream and every character of the
-  // document (all stories) into text().
+  // Reads the piece table from the table stream.
   void ReadText(std::string_view table);
 
-  const std::u16string& text() const { return text_; }
+  // The field marks (begin, separator, end) of the whole text (all stories),
+  // as character position and mark, in order.
+  std::vector<std::pair<std::uint32_t, char16_t>> FieldMarks() const;
+  // The characters from cpBegin up to cpEnd.
+  std::u16string Text(std::uint32_t cpBegin, std::uint32_t cpEnd) const;
   const WordPiece& PieceAt(std::uint32_t cp) const;
 
   // Writes replacement over the characters from cp on, in each character's
@@ -45,7 +48,6 @@ class WordBinaryText {
   bool oneTable_ = false;
   std::uint32_t fcClx_ = 0, lcbClx_ = 0;
   std::vector<WordPiece> pieces_;
-  std::u16string text_;
 };
 
 }  // namespace quavelle::docserver

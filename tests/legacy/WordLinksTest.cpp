@@ -136,6 +136,35 @@ TEST(WordLinks, LongerPathIsRefusedAndNothingChanges) {
   EXPECT_EQ(testing::Links(*o->content), kDocLinks);
 }
 
+TEST(WordLinks, DamagedDocumentsFailCleanly) {
+  const std::string original = testing::ReadFile(Samples().doc());
+  const std::size_t fib = original.find(std::string("\xEC\xA5", 2), 512);
+  ASSERT_NE(fib, std::string::npos);
+  const struct {
+    const char* name;
+    std::size_t at;  // in the header of the text stream
+    std::string bytes;
+  } kDamages[] = {
+      {"no header mark", 0, std::string("\0\0", 2)},
+      {"piece table past its stream", 0x1A2, std::string("\xF0\xFF\xFF\x7F", 4)},
+      {"piece table size", 0x1A6, std::string("\x03\0\0\0", 4)},
+  };
+  testing::TempFolder dir;
+  for (const auto& damage : kDamages) {
+    std::string bytes = original;
+    bytes.replace(fib + damage.at, damage.bytes.size(), damage.bytes);
+    const fs::path path = dir / "damaged.doc";
+    testing::WriteFile(path, bytes);
+    try {
+      testing::Load(path);
+      ADD_FAILURE() << damage.name << ": loaded";
+    } catch (const ServiceError& e) {
+      EXPECT_EQ(e.number(), 1003) << damage.name << ": " << ToUtf8(e.description());
+      EXPECT_NE(e.description().find(u"damaged.doc"), std::u16string::npos) << damage.name;
+    }
+  }
+}
+
 TEST(WordLinks, EncryptedDocumentIsRefused) {
   testing::TempFolder dir;
   std::string bytes = testing::ReadFile(Samples().doc());
