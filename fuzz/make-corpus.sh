@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 out="$PWD/corpus"
-rm -rf "$out" && mkdir -p "$out/docserver" "$out/linktarget" "$out/ziprewriter" "$out/pdf" "$out/legacy"
+rm -rf "$out" && mkdir -p "$out/docserver" "$out/linktarget" "$out/ziprewriter" "$out/pdf" "$out/shortcut" "$out/legacy"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
@@ -208,4 +208,19 @@ ref odf-relative 06 '../../Data/rel%20doc.odt'
 ref odf-subdocument 0e '../../../Data/inner.ods'
 ref odf-part 06 'Pictures/1.png'
 ref odf-web 04 'https://example.org/x'
+# --- shortcuts: selector byte (kind, new path; see ShortcutFuzzer.cpp), then the file
+lnk="$PWD/../tests/shortcuts/fixtures"
+for f in wine-drive wine-share; do
+  { printf '\x00'; cat "$lnk/$f.lnk"; } >"$out/shortcut/$f"
+done
+{ printf '\x02'; cat "$lnk/wine-drive.lnk"; } >"$out/shortcut/wine-drive-to-share"
+{ printf '\x06'; cat "$lnk/wine-drive.lnk"; } >"$out/shortcut/wine-drive-to-accents"
+printf '\x01[InternetShortcut]\r\nURL=file:///C:/Data/plan%%20A.pdf\r\nIconIndex=0\r\nIconFile=\\\\srv1\\proj\\a.ico\r\n' \
+  >"$out/shortcut/url-code-page"
+printf '\x03\xEF\xBB\xBF[InternetShortcut]\nURL=file://srv1/proj/\xC3\x9Cbersicht.pdf\n[Other]\nURL=file:///C:/x\n' \
+  >"$out/shortcut/url-utf8"
+printf '\x07[InternetShortcut]\r\nURL=file:///C:/a.pdf\r\n[InternetShortcut.A]\r\nURL=file:///C:/a.pdf\r\n[InternetShortcut.W]\r\nURL=file:///C:/+AOQ-.pdf\r\n' \
+  >"$out/shortcut/url-copies"
+printf '\x05\xFF\xFE[\0I\0n\0t\0e\0r\0n\0e\0t\0S\0h\0o\0r\0t\0c\0u\0t\0]\0\r\0\n\0U\0R\0L\0=\0C\0:\0\\\0a\0\r\0\n\0' \
+  >"$out/shortcut/url-utf16"
 echo "corpus: $(find "$out" -type f | wc -l) files, $(du -sb "$out" | cut -f1) bytes"

@@ -19,7 +19,8 @@
 //   1001  not a zip package (empty, foreign data)
 //   1002  an encrypted or legacy binary office file (OLE compound file, not a zip)
 //   1003  damaged package: truncated, inconsistent directory, bad checksum, encrypted
-//         or unsupported entry
+//         or unsupported entry; a damaged shortcut: bad header, a size or offset past
+//         the end of its structure
 //   1004  a link-bearing part is not well-formed XML
 //   1005  a link-bearing part carries a document type declaration
 //   1006  a part inflates past the size bound (compression bomb)
@@ -34,6 +35,9 @@
 //         opens without is listed, but its links are not changed
 //   1012  a PDF whose links cannot be changed by an appended update: its
 //         cross-reference data had to be rebuilt, or the link is kept in a stream
+// Shortcut failures:
+//   1013  the new path does not fit where a shortcut keeps a fixed-size field (its
+//         260-character environment buffers, 16-bit lengths)
 namespace quavelle::docserver::error_number {
 
 using namespace quavelle::error_number;
@@ -51,5 +55,6 @@ inline constexpr std::int32_t kUnwritablePath = 1009;
 inline constexpr std::int32_t kDamagedPdf = 1010;
 inline constexpr std::int32_t kEncryptedPdf = 1011;
 inline constexpr std::int32_t kUnchangeablePdf = 1012;
+inline constexpr std::int32_t kDoesNotFit = 1013;
 
 }  // namespace quavelle::docserver::error_number

@@ -1,17 +1,41 @@
 #include "services/docserver/DocumentKinds.h"
 
+#include <algorithm>
 #include <string>
+
+#include "services/Text.h"
 
 #include "services/docserver/PackageContent.h"
 #include "services/docserver/PackageFormat.h"
+#include "services/docserver/PdfContent.h"
+#include "services/docserver/ShortcutContent.h"
 
 namespace quavelle::docserver {
+namespace {
+
+std::u16string_view ExtensionOf(std::u16string_view path) {
+  std::size_t slash = path.find_last_of(u'/');
+  std::u16string_view name = slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+  std::size_t dot = name.find_last_of(u'.');
+  return dot == std::u16string_view::npos ? std::u16string_view() : name.substr(dot + 1);
+}
+
+bool Is(std::u16string_view extension, std::u16string_view lowerCase) {
+  return extension.size() == lowerCase.size() &&
+         std::equal(extension.begin(), extension.end(), lowerCase.begin(),
+                    [](char16_t a, char16_t b) { return FoldCase(a) == b; });
+}
+
+}  // namespace
 
 std::unique_ptr<DocumentContent> ContentForFileName(std::u16string_view path,
                                                     const ServerOptions& options) {
   if (std::unique_ptr<PackageFormat> format = PackageFormatForFileName(path)) {
     return std::make_unique<PackageContent>(std::u16string(path), std::move(format), options);
   }
+  const std::u16string_view extension = ExtensionOf(path);
+  if (Is(extension, u"pdf")) return CreatePdfContent(std::u16string(path));
+  if (auto shortcut = ShortcutContentForExtension(extension, std::u16string(path))) return shortcut;
   return nullptr;
 }
 

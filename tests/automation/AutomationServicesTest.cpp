@@ -280,7 +280,7 @@ TEST_P(ErrorRaisedHalfWay, ReachesTheCallerWithItsNumberAndDescription) {
             (std::vector<std::wstring>{L"Open(ref C:\\w.doc)", L"LinkedDocuments", L"AbsolutePath",
                                        L"SetPath(val D:\\first.doc)", L"FullName", L"AbsolutePath",
                                        L"SetPath(val D:\\second.doc)"}));
-  EXPECT_EQ(rows_, u"C:\\first.doc -> D:\\first.doc in C:\\w.doc; ");
+  EXPECT_EQ(rows_, u"") << "a document's rows are listed once its links are enumerated to the end";
 }
 
 INSTANTIATE_TEST_SUITE_P(DocumentServerObject, ErrorRaisedHalfWay,
