@@ -5,9 +5,6 @@
 namespace quavelle {
 namespace {
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 // A match that began or ended inside a surrogate pair would cut the character in
 // two and leave lone surrogates in the rewritten path.
 bool SplitsPair(std::u16string_view text, std::size_t pos, std::size_t len) {

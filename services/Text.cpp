@@ -7,9 +7,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -93,7 +90,7 @@ std::string Encode(std::u16string_view text, OnLoneSurrogate onLone) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char32_t u = text[i];
     if (IsHighSurrogate(u) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      AppendUtf8(out, CodePointOfPair(u, text[i + 1]));
       ++i;
     } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
       onLone(out, u);

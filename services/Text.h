@@ -25,6 +25,14 @@ std::size_t DecodeUtf8Sequence(std::string_view bytes, std::size_t i, char32_t& 
 // Appends cp as one unit or a surrogate pair.
 void AppendUtf16(std::u16string& out, char32_t cp);
 
+// UTF-16 surrogates: a high unit followed by a low one forms one code point.
+constexpr bool IsHighSurrogate(char32_t unit) noexcept { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char32_t unit) noexcept { return unit >= 0xDC00 && unit <= 0xDFFF; }
+constexpr bool IsSurrogate(char32_t unit) noexcept { return unit >= 0xD800 && unit <= 0xDFFF; }
+constexpr char32_t CodePointOfPair(char32_t high, char32_t low) noexcept {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
 // Simple case folding, one UTF-16 unit for one unit: A-Z always, other letters
 // by the Unicode simple folding where both forms are single BMP units.
 char16_t FoldCase(char16_t unit) noexcept;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "services/PathText.h"
 #include "services/docserver/ErrnoError.h"
 #include "services/docserver/TempFile.h"
 
@@ -15,13 +16,6 @@ namespace quavelle::docserver {
 namespace {
 
 int Fault(const FaultHook& hook, ReplaceStep step) { return hook ? hook(step) : 0; }
-
-std::string FolderOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 // Extended attributes hold access control lists and what file servers keep
 // about a file (DOS attributes, foreign ACLs); a replacement without them
@@ -61,7 +55,8 @@ Replacement ReplaceFileAtomically(const std::string& realPath, int originalFd,
                                   const FileIdentity& original, const std::u16string& displayPath,
                                   const FaultHook& faultHook,
                                   const std::function<void(int fd)>& write) {
-  const std::string folder = FolderOf(realPath);
+  // realPath is absolute, so it always names a folder.
+  const std::string folder(FolderOf(std::string_view(realPath)));
   if (int fault = Fault(faultHook, ReplaceStep::CreateTemp)) {
     throw ErrnoError(fault, u"Cannot write", displayPath);
   }

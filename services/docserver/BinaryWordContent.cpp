@@ -80,18 +80,19 @@ void BinaryWordContent::FindFields() {
       open.pop_back();
       separator.pop_back();
       if (nested) continue;
-      const std::u16string instruction = text_->Text(begin + 1, end);
-      auto argument = FindFieldPath(instruction);
-      if (!argument) continue;
-      auto target = FileTarget(argument->value, context_);
+      // Token positions are bytes of the UTF-8 form; places count characters.
+      const std::string instruction = ToUtf8(text_->Text(begin + 1, end));
+      const std::vector<FieldToken> tokens = TokenizeField(instruction);
+      const std::size_t k = FileArgument(tokens);
+      if (k == kNoToken) continue;
+      const FieldToken& token = tokens[k];
+      auto target = FileTarget(FromUtf8(token.value), context_);
       if (!target) continue;
-      Place p{Kind::Field,
-              begin + 1 + argument->begin,
-              argument->end - argument->begin,
-              argument->quoted,
-              {},
-              *target,
-              target->absolutePath};
+      const std::size_t first =
+          FromUtf8(std::string_view(instruction).substr(0, token.begin)).size();
+      const std::size_t last = FromUtf8(std::string_view(instruction).substr(0, token.end)).size();
+      Place p{Kind::Field, begin + 1 + first, last - first,        token,
+              {},          *target,           target->absolutePath};
       places_.push_back(std::move(p));
     }
   }
@@ -113,7 +114,7 @@ void BinaryWordContent::FindDataCopies() {
     }
     if (!target) continue;
     places_.push_back(
-        {Kind::Moniker, at + kIdSize, size, false, *object, *target, target->absolutePath});
+        {Kind::Moniker, at + kIdSize, size, {}, *object, *target, target->absolutePath});
   }
   // A linked picture keeps the name its field gives after its header.
   const std::size_t fields = places_.size();
@@ -133,13 +134,8 @@ void BinaryWordContent::FindDataCopies() {
       bool known = false;
       for (const Place& p : places_) known = known || (p.kind == Kind::PictureName && p.at == at);
       if (known) continue;
-      places_.push_back({Kind::PictureName,
-                         at,
-                         header + total - at,
-                         false,
-                         {},
-                         places_[f].target,
-                         places_[f].path});
+      places_.push_back(
+          {Kind::PictureName, at, header + total - at, {}, {}, places_[f].target, places_[f].path});
     }
   }
 }
@@ -172,9 +168,7 @@ std::optional<std::string> BinaryWordContent::Render(const Place& place,
     return std::nullopt;
   }
   if (place.kind == Kind::Field) {
-    bool plain = !place.quoted;
-    for (char16_t c : stored) plain = plain && c != u' ' && c != u'"' && c != u'\\';
-    std::u16string argument = plain ? stored : QuoteFieldArgument(stored);
+    std::u16string argument = FromUtf8(WriteFieldArgument(place.token, ToUtf8(stored)));
     if (argument.size() > place.size) {
       reason =
           u"the new path is longer than the old one, and a binary document's text cannot grow "

@@ -7,6 +7,7 @@
 
 #include "services/docserver/CompoundFile.h"
 #include "services/docserver/DocumentContent.h"
+#include "services/docserver/FieldInstruction.h"
 #include "services/docserver/HyperlinkObject.h"
 #include "services/docserver/LinkTarget.h"
 #include "services/docserver/WordBinaryText.h"
@@ -37,7 +38,7 @@ class BinaryWordContent : public DocumentContent {
     Kind kind;
     std::size_t at = 0;      // Field: character position; else: offset in the data stream
     std::size_t size = 0;    // Field: characters of the argument; else: bytes
-    bool quoted = false;     // Field
+    FieldToken token;        // Field: the argument as written
     HyperlinkObject object;  // Moniker
     LinkTarget target;
     std::u16string path;  // as last re-pointed

@@ -22,7 +22,7 @@
 //         or unsupported entry; a damaged shortcut: bad header, a size or offset past
 //         the end of its structure
 //   1004  a link-bearing part is not well-formed XML
-//   1005  a link-bearing part carries a document type declaration
+//   1005  a link-bearing part declares entities of its own (a DOCTYPE with an internal subset)
 //   1006  a part inflates past the size bound (compression bomb)
 //   1007  the document is digitally signed; a change would break the signature
 //   1008  the document changed on disk since it was opened, by someone else

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "services/PathText.h"
 #include "services/Text.h"
 
 #include "services/docserver/PackageContent.h"
@@ -14,8 +15,7 @@ namespace quavelle::docserver {
 namespace {
 
 std::u16string_view ExtensionOf(std::u16string_view path) {
-  std::size_t slash = path.find_last_of(u'/');
-  std::u16string_view name = slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+  const std::u16string_view name = FileNameOf(path);
   std::size_t dot = name.find_last_of(u'.');
   return dot == std::u16string_view::npos ? std::u16string_view() : name.substr(dot + 1);
 }

@@ -48,6 +48,12 @@ struct LinkTarget {
 // - Escapes (%20, UTF-8 as %C3%BC) are decoded in file URLs and relative
 //   references; an escape that is not well-formed UTF-8 stays as written. A plain
 //   drive or share path is an OS path and is taken literally.
+// - A drive or share is what DriveNameLength (services/PathText.h) finds: a
+//   server without a share ("\\srv", "file://srv") names no file, and a device
+//   path's root is "\\?\UNC\srv\share" or "\\?\C:".
+// - A network-path reference "//server/share/name" is a file on a share; in
+//   OpenDocument it reads as "file://server/share/name", escapes decoded. "//host",
+//   "//host/name", a host with a port or user, or a query is a web address.
 // - A single leading '/' is the root of the base's drive or share, or, with a
 //   POSIX base, a POSIX absolute path (form PlainPath).
 // - Suffix: in URLs and OpenDocument relative references it starts at the first

@@ -3,7 +3,9 @@
 #include <array>
 #include <optional>
 
+#include "services/PathText.h"
 #include "services/Text.h"
+#include "services/docserver/OpenDocumentCarrierLinks.h"
 #include "services/docserver/XmlPart.h"
 #include "services/docserver/ZipArchive.h"
 
@@ -14,40 +16,49 @@ constexpr std::string_view kXlinkNamespace = "http://www.w3.org/1999/xlink";
 constexpr std::string_view kTableNamespace = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
 constexpr std::array<std::string_view, 3> kLinkParts = {"content.xml", "styles.xml", "meta.xml"};
 
-// "Object 1/content.xml" -> "Object 1"; "content.xml" -> "".
-std::string_view FolderOf(std::string_view entryName) {
-  std::size_t slash = entryName.rfind('/');
-  return slash == std::string_view::npos ? std::string_view() : entryName.substr(0, slash);
-}
-
-std::string_view FileNameOf(std::string_view entryName) {
-  std::size_t slash = entryName.rfind('/');
-  return slash == std::string_view::npos ? entryName : entryName.substr(slash + 1);
-}
-
-// How a formula or a cached sheet's name writes a workbook: "'URL'#", any
-// quote inside the URL doubled.
-std::string QuotedWorkbook(std::string_view url) {
-  std::string out = "'";
-  for (char c : url) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'#";
-}
-
-// Every occurrence of from in value replaced by to; empty when there is none.
-std::string Replaced(std::string_view value, std::string_view from, std::string_view to) {
+// Formulas and a cached sheet's name write a workbook as "'URL'#", any quote
+// inside the URL doubled, and always as an absolute URL, whatever form the
+// table source's own reference has ("//srv/share/a.ods" there is
+// "'file://srv/share/a.ods'#" here). Gives value with every such workbook that
+// names oldPath written for newPath in its own style; empty when none does.
+std::string WithWorkbookMoved(std::string_view value, const std::u16string& oldPath,
+                              const std::u16string& newPath, const TargetContext& context) {
   std::string out;
-  std::size_t at = 0;
-  for (std::size_t found = value.find(from); found != std::string_view::npos;
-       found = value.find(from, at)) {
-    out.append(value.substr(at, found - at));
-    out.append(to);
-    at = found + from.size();
+  bool moved = false;
+  std::size_t copied = 0;
+  for (std::size_t open = value.find('\''); open != std::string_view::npos;) {
+    std::string url;
+    std::size_t at = open + 1;
+    for (; at < value.size(); ++at) {
+      if (value[at] != '\'') {
+        url += value[at];
+      } else if (at + 1 < value.size() && value[at + 1] == '\'') {
+        url += value[at++];
+      } else {
+        break;
+      }
+    }
+    if (at + 1 >= value.size() || value[at + 1] != '#') {
+      open = at < value.size() ? value.find('\'', at + 1) : std::string_view::npos;
+      continue;
+    }
+    const std::optional<LinkTarget> workbook = ParseLinkTarget(FromUtf8(url), context);
+    if (workbook && workbook->suffix.empty() && workbook->absolutePath == oldPath) {
+      const std::string written = ToUtf8(FormatLinkTarget(*workbook, newPath, context));
+      out.append(value.substr(copied, open - copied));
+      out += '\'';
+      for (char c : written) {
+        out += c;
+        if (c == '\'') out += '\'';
+      }
+      out += '\'';
+      copied = at + 1;
+      moved = true;
+    }
+    open = value.find('\'', at + 2);
   }
-  if (at == 0) return {};
-  out.append(value.substr(at));
+  if (!moved) return {};
+  out.append(value.substr(copied));
   return out;
 }
 
@@ -111,17 +122,39 @@ void OpenDocumentFormat::FindLinks(const XmlPart& part, std::string_view entryNa
       if (attribute.localName != "href" || attribute.namespaceUri != kXlinkNamespace) continue;
       std::optional<LinkTarget> parsed = ParseLinkTarget(FromUtf8(attribute.value), *context);
       if (!parsed) continue;
-      out.push_back({element.ordinal, std::string(attribute.qualifiedName),
-                     std::string(attribute.value), context, std::move(*parsed)});
+      FoundLink link = AttributeLink(element.ordinal, attribute.qualifiedName, attribute.value,
+                                     context, std::move(*parsed));
+      if (IsTableElement(element, "table-source") || IsTableElement(element, "cell-range-source")) {
+        link.joinKey = kWorkbookSourceKey;
+      }
+      out.push_back(std::move(link));
     }
   });
+  if (FileNameOf(entryName) == "content.xml") {
+    FindDdeLinks(part, context, out);
+    FindFieldMarkLinks(
+        part, entryName,
+        std::make_shared<const TargetContext>(TargetContext{
+            TargetSyntax::OfficeOpenXml,
+            std::u16string(FolderOf(std::u16string_view(documentPath))), documentPath}),
+        out);
+    FindFormulaWorkbookLinks(part, context, out);
+  }
+}
+
+void OpenDocumentFormat::JoinCompanions(std::vector<FoundLink>& links,
+                                        std::vector<std::string>& entryNames) const {
+  JoinOpenDocumentLinks(links, entryNames);
 }
 
 void OpenDocumentFormat::DependentChanges(const XmlPart& part, const FoundLink& link,
                                           std::string_view newStored,
                                           std::vector<AttributeChange>& out) const {
-  const std::string from = QuotedWorkbook(link.storedValue);
-  const std::string to = QuotedWorkbook(newStored);
+  const std::optional<LinkTarget> moved = ParseLinkTarget(FromUtf8(newStored), *link.context);
+  if (!moved) return;
+  const auto movedName = [&](std::string_view value) {
+    return WithWorkbookMoved(value, link.target.absolutePath, moved->absolutePath, *link.context);
+  };
   struct Table {
     std::size_t depth;
     std::size_t ordinal;
@@ -138,10 +171,13 @@ void OpenDocumentFormat::DependentChanges(const XmlPart& part, const FoundLink& 
       isSource =
           IsTableElement(element, "table-source") || IsTableElement(element, "cell-range-source");
       if (isSource && !tables.empty() && !tables.back().nameAttribute.empty() &&
-          tables.back().name.starts_with(from)) {
+          tables.back().name.starts_with('\'')) {
         const Table& table = tables.back();
-        cachedName = AttributeChange{table.ordinal, table.nameAttribute, table.name,
-                                     to + table.name.substr(from.size())};
+        std::string renamed = movedName(table.name);
+        if (!renamed.empty()) {
+          cachedName =
+              AttributeChange{table.ordinal, table.nameAttribute, table.name, std::move(renamed)};
+        }
       }
     }
     if (IsTableElement(element, "table"))
@@ -153,7 +189,7 @@ void OpenDocumentFormat::DependentChanges(const XmlPart& part, const FoundLink& 
         tables.back().name = attribute.value;
       }
       if (!HoldsReferences(element, attribute)) continue;
-      std::string replaced = Replaced(attribute.value, from, to);
+      std::string replaced = movedName(attribute.value);
       if (replaced.empty()) continue;
       references.push_back({element.ordinal, std::string(attribute.qualifiedName),
                             std::string(attribute.value), std::move(replaced)});

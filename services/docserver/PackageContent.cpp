@@ -6,6 +6,7 @@
 #include <array>
 #include <map>
 
+#include "services/PathText.h"
 #include "services/Text.h"
 #include "services/docserver/DocServerErrors.h"
 #include "services/docserver/DocumentFile.h"
@@ -17,16 +18,10 @@ namespace {
 // Whether a link reads back as the path asked for; the separator may differ
 // ("D:/Data/a.xlsx" reads back as "D:\Data\a.xlsx").
 bool ReadsBackAs(std::u16string_view read, std::u16string_view asked) {
-  auto separator = [](char16_t c) { return c == u'/' || c == u'\\'; };
   return read.size() == asked.size() &&
          std::equal(read.begin(), read.end(), asked.begin(), [&](char16_t a, char16_t b) {
-           return a == b || (separator(a) && separator(b));
+           return a == b || (IsPathSeparator(a) && IsPathSeparator(b));
          });
-}
-
-std::u16string_view FileNameOf(std::u16string_view path) {
-  std::size_t slash = path.find_last_of(u'/');
-  return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
 }
 
 // An office suite keeps "~$name.docx" beside a document someone has open: the
@@ -60,8 +55,10 @@ ZipArchive& PackageContent::Archive() {
 std::size_t PackageContent::ListLinks() {
   if (listed_ || ownerFile_) return links_.size();
   ZipArchive& zip = Archive();
-  std::vector<Record> links;
+  std::vector<FoundLink> links;
+  std::vector<std::string> names;
   std::vector<FoundLink> found;
+  std::map<std::string, std::uint64_t> indexes;
   for (std::uint64_t i = 0, n = zip.EntryCount(); i < n; ++i) {
     std::string name = zip.EntryName(i);
     if (format_->IsEncryptionPart(name)) {
@@ -71,8 +68,11 @@ std::size_t PackageContent::ListLinks() {
     if (!format_->IsLinkPart(name)) continue;
     found.clear();
     try {
-      XmlPart part(zip.ReadEntry(i, options_.maxPartSize), path_, name, XmlPartUse::Read);
-      format_->FindLinks(part, name, path_, found);
+      std::string text = zip.ReadEntry(i, options_.maxPartSize);
+      if (format_->MayHoldLinks(name, text)) {
+        XmlPart part(std::move(text), path_, name, XmlPartUse::Read);
+        format_->FindLinks(part, name, path_, found);
+      }
     } catch (const ServiceError&) {
       // An encrypted part reads as damage; say what it really is.
       if (format_->DeclaresEncryption(zip, options_.maxPartSize)) {
@@ -81,31 +81,86 @@ std::size_t PackageContent::ListLinks() {
       }
       throw;
     }
-    for (FoundLink& link : found) links.push_back({i, name, std::move(link), {}, {}});
+    indexes.emplace(name, i);
+    for (FoundLink& link : found) {
+      links.push_back(std::move(link));
+      names.push_back(name);
+    }
   }
-  links_ = std::move(links);
+  format_->JoinCompanions(links, names);
+  std::vector<Record> records;
+  records.reserve(links.size());
+  for (std::size_t k = 0; k < links.size(); ++k) {
+    const std::size_t companions = links[k].companions.size();
+    records.push_back({indexes.at(names[k]),
+                       std::move(names[k]),
+                       std::move(links[k]),
+                       {},
+                       std::vector<std::optional<Pending>>(companions)});
+  }
+  links_ = std::move(records);
+  entryIndexes_ = std::move(indexes);
   listed_ = true;
   return links_.size();
 }
 
 std::u16string PackageContent::AbsolutePath(std::size_t index) const {
   const Record& record = links_.at(index);
-  return record.newTarget ? record.newTarget->absolutePath : record.link.target.absolutePath;
+  return record.pending ? record.pending->target.absolutePath : record.link.target.absolutePath;
 }
+
+namespace {
+
+// Refuses a new reference that a place's writer cannot put where the old one
+// is (a path with a space where a query ends names at a space).
+void CheckWritable(const std::vector<ValueSlot>& slots, const PlaceWriter& write,
+                   std::string_view oldReference, std::string_view newReference,
+                   const std::u16string& documentPath, const std::u16string& newPath) {
+  if (!write) return;
+  std::vector<std::string> found;
+  for (const ValueSlot& slot : slots) found.push_back(slot.found);
+  if (!write(found, oldReference, newReference)) {
+    throw ServiceError(error_number::kUnwritablePath,
+                       u"Cannot change a link of '" + documentPath + u"' to '" + newPath +
+                           u"': the new path cannot be written where the old one is");
+  }
+}
+
+// The reference a place stores for newPath; refused unless it reads back as
+// that path.
+std::string Formatted(const LinkTarget& target, const TargetContext& context,
+                      const std::u16string& newPath, const std::u16string& documentPath,
+                      LinkTarget& reread) {
+  const std::u16string formatted = FormatLinkTarget(target, newPath, context);
+  std::optional<LinkTarget> reparsed = ParseLinkTarget(formatted, context);
+  if (!reparsed || !ReadsBackAs(reparsed->absolutePath, newPath)) {
+    throw ServiceError(error_number::kUnwritablePath,
+                       u"Cannot change a link of '" + documentPath + u"' to '" + newPath +
+                           u"': it cannot be written so that it reads back as that path");
+  }
+  reread = std::move(*reparsed);
+  return ToUtf8(formatted);
+}
+
+}  // namespace
 
 void PackageContent::Repoint(std::size_t index, const std::u16string& newPath) {
   Record& record = links_.at(index);
   const FoundLink& link = record.link;
-  const std::u16string formatted = FormatLinkTarget(link.target, newPath, *link.context);
-  // Nothing is written that would not read back as the path asked for.
-  std::optional<LinkTarget> reparsed = ParseLinkTarget(formatted, *link.context);
-  if (!reparsed || !ReadsBackAs(reparsed->absolutePath, newPath)) {
-    throw ServiceError(error_number::kUnwritablePath,
-                       u"Cannot change a link of '" + path_ + u"' to '" + newPath +
-                           u"': it cannot be written so that it reads back as that path");
+  // Every place is worked out before any is remembered.
+  Pending own;
+  own.stored = Formatted(link.target, *link.context, newPath, path_, own.target);
+  CheckWritable(link.slots, link.write, link.storedValue, own.stored, path_, newPath);
+  bool changes = own.stored != link.storedValue;
+  std::vector<std::optional<Pending>> others;
+  for (const LinkPlace& place : link.companions) {
+    Pending other;
+    other.stored = Formatted(place.target, *place.context, newPath, path_, other.target);
+    CheckWritable(place.slots, place.write, place.storedValue, other.stored, path_, newPath);
+    changes = changes || other.stored != place.storedValue;
+    others.emplace_back(std::move(other));
   }
-  std::string stored = ToUtf8(formatted);
-  if (stored != link.storedValue) {
+  if (changes) {
     ZipArchive& zip = Archive();
     for (std::uint64_t i = 0, n = zip.EntryCount(); i < n; ++i) {
       if (format_->IsSignaturePart(zip.EntryName(i))) {
@@ -116,15 +171,61 @@ void PackageContent::Repoint(std::size_t index, const std::u16string& newPath) {
       }
     }
   }
-  record.newStored = std::move(stored);
-  record.newTarget = std::move(*reparsed);
+  record.pending = std::move(own);
+  record.companionsPending = std::move(others);
 }
 
 bool PackageContent::HasChanges() const {
   return std::ranges::any_of(links_, [](const Record& record) {
-    return record.newStored && *record.newStored != record.link.storedValue;
+    if (record.pending && record.pending->stored != record.link.storedValue) return true;
+    for (std::size_t k = 0; k < record.companionsPending.size(); ++k) {
+      const std::optional<Pending>& other = record.companionsPending[k];
+      if (other && other->stored != record.link.companions[k].storedValue) return true;
+    }
+    return false;
   });
 }
+
+std::uint64_t PackageContent::EntryIndex(const std::string& entryName) const {
+  const auto found = entryIndexes_.find(entryName);
+  if (found == entryIndexes_.end()) {
+    throw ServiceError(error_number::kDocumentChanged,
+                       u"Cannot change '" + path_ + u"': it changed since it was opened");
+  }
+  return found->second;
+}
+
+namespace {
+
+// The changes that make slots store newReference instead of oldReference.
+std::vector<AttributeChange> SlotChanges(const XmlPart& part, const std::vector<ValueSlot>& slots,
+                                         const PlaceWriter& write, std::string_view oldReference,
+                                         std::string_view newReference,
+                                         const std::u16string& documentPath) {
+  std::vector<std::pair<std::size_t, std::string>> places;
+  for (const ValueSlot& slot : slots) places.emplace_back(slot.ordinal, slot.attributeName);
+  std::vector<std::string> current;
+  for (std::optional<std::string>& value : part.ValuesAt(places)) {
+    if (!value) break;
+    current.push_back(std::move(*value));
+  }
+  std::optional<std::vector<std::string>> values;
+  if (current.size() == slots.size()) values = write(current, oldReference, newReference);
+  if (!values || values->size() != slots.size()) {
+    throw ServiceError(error_number::kDocumentChanged,
+                       u"Cannot change '" + documentPath +
+                           u"': a link is no longer as it was when the document was opened");
+  }
+  std::vector<AttributeChange> changes;
+  for (std::size_t k = 0; k < slots.size(); ++k) {
+    if ((*values)[k] == current[k]) continue;
+    changes.push_back(
+        {slots[k].ordinal, slots[k].attributeName, current[k], std::move((*values)[k])});
+  }
+  return changes;
+}
+
+}  // namespace
 
 std::string PackageContent::RewrittenPart(std::uint64_t entryIndex,
                                           const std::string& entryName) const {
@@ -134,30 +235,60 @@ std::string PackageContent::RewrittenPart(std::uint64_t entryIndex,
                        u"Cannot change '" + path_ + u"': it changed since it was opened");
   }
   std::string text = zip.ReadEntry(entryIndex, options_.maxPartSize);
-  // One link at a time: the values that depend on a link (a formula naming
-  // two moved workbooks) then build on the change before.
+  // One place at a time: the values that depend on a link (a formula naming
+  // two moved workbooks, a field naming two files) then build on the change before.
   for (const Record& record : links_) {
-    if (record.entryIndex != entryIndex || !record.newStored ||
-        *record.newStored == record.link.storedValue) {
-      continue;
+    const FoundLink& link = record.link;
+    if (record.entryIndex == entryIndex && record.pending &&
+        record.pending->stored != link.storedValue) {
+      XmlPart part(std::move(text), path_, entryName, XmlPartUse::Rewrite);
+      std::vector<AttributeChange> changes;
+      if (link.write) {
+        changes = SlotChanges(part, link.slots, link.write, link.storedValue,
+                              record.pending->stored, path_);
+      } else {
+        changes = {
+            {link.elementOrdinal, link.attributeName, link.storedValue, record.pending->stored}};
+        format_->DependentChanges(part, link, record.pending->stored, changes);
+      }
+      text = changes.empty() ? part.Text() : part.WithAttributeValues(changes);
     }
-    XmlPart part(std::move(text), path_, entryName, XmlPartUse::Rewrite);
-    std::vector<AttributeChange> changes = {{record.link.elementOrdinal, record.link.attributeName,
-                                             record.link.storedValue, *record.newStored}};
-    format_->DependentChanges(part, record.link, *record.newStored, changes);
-    text = part.WithAttributeValues(changes);
+    for (std::size_t k = 0; k < link.companions.size(); ++k) {
+      const LinkPlace& place = link.companions[k];
+      const std::optional<Pending>& other = record.companionsPending[k];
+      if (!other || other->stored == place.storedValue || place.entryName != entryName) continue;
+      XmlPart part(std::move(text), path_, entryName, XmlPartUse::Rewrite);
+      std::vector<AttributeChange> changes;
+      if (place.write) {
+        changes =
+            SlotChanges(part, place.slots, place.write, place.storedValue, other->stored, path_);
+      } else {
+        const ValueSlot& slot = place.slots.at(0);
+        changes = {{slot.ordinal, slot.attributeName, place.storedValue, other->stored}};
+      }
+      text = changes.empty() ? part.Text() : part.WithAttributeValues(changes);
+    }
   }
   return text;
 }
 
 void PackageContent::WriteChanged(int outFd, const FaultHook& faultHook) {
   ZipArchive& zip = Archive();
-  std::map<std::uint64_t, std::string> parts;
+  std::map<std::uint64_t, std::string> names;
   for (const Record& record : links_) {
-    if (!record.newStored || *record.newStored == record.link.storedValue) continue;
-    if (parts.contains(record.entryIndex)) continue;
-    parts.emplace(record.entryIndex, RewrittenPart(record.entryIndex, record.entryName));
+    if (record.pending && record.pending->stored != record.link.storedValue) {
+      names.emplace(record.entryIndex, record.entryName);
+    }
+    for (std::size_t k = 0; k < record.link.companions.size(); ++k) {
+      const LinkPlace& place = record.link.companions[k];
+      const std::optional<Pending>& other = record.companionsPending[k];
+      if (other && other->stored != place.storedValue) {
+        names.emplace(EntryIndex(place.entryName), place.entryName);
+      }
+    }
   }
+  std::map<std::uint64_t, std::string> parts;
+  for (const auto& [index, name] : names) parts.emplace(index, RewrittenPart(index, name));
   zip.WriteReplacingEntries(parts, outFd, faultHook);
 }
 
@@ -166,11 +297,18 @@ void PackageContent::Committed(const DocumentFile& newFile) {
   archive_.reset();
   file_ = &newFile;
   for (Record& record : links_) {
-    if (!record.newStored) continue;
-    record.link.storedValue = std::move(*record.newStored);
-    record.link.target = std::move(*record.newTarget);
-    record.newStored.reset();
-    record.newTarget.reset();
+    if (record.pending) {
+      record.link.storedValue = std::move(record.pending->stored);
+      record.link.target = std::move(record.pending->target);
+      record.pending.reset();
+    }
+    for (std::size_t k = 0; k < record.link.companions.size(); ++k) {
+      std::optional<Pending>& other = record.companionsPending[k];
+      if (!other) continue;
+      record.link.companions[k].storedValue = std::move(other->stored);
+      record.link.companions[k].target = std::move(other->target);
+      other.reset();
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,16 +31,22 @@ class PackageContent : public DocumentContent {
   void Committed(const DocumentFile& newFile) override;
 
  private:
+  // What one place will store once written.
+  struct Pending {
+    std::string stored;
+    LinkTarget target;
+  };
   struct Record {
     std::uint64_t entryIndex = 0;
     std::string entryName;
     FoundLink link;  // as the file holds it
-    std::optional<std::string> newStored;
-    std::optional<LinkTarget> newTarget;
+    std::optional<Pending> pending;
+    std::vector<std::optional<Pending>> companionsPending;  // one per link.companions
   };
 
   ZipArchive& Archive();
   std::string RewrittenPart(std::uint64_t entryIndex, const std::string& entryName) const;
+  std::uint64_t EntryIndex(const std::string& entryName) const;
 
   std::u16string path_;
   std::unique_ptr<PackageFormat> format_;
@@ -48,6 +55,7 @@ class PackageContent : public DocumentContent {
   bool ownerFile_ = false;               // what an office suite leaves beside an open document
   std::unique_ptr<ZipArchive> archive_;  // read from file_ when first needed
   std::vector<Record> links_;
+  std::map<std::string, std::uint64_t> entryIndexes_;  // of the link-bearing parts
   bool listed_ = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "services/PathText.h"
 #include "services/Text.h"
 
 namespace quavelle::docserver {
@@ -10,8 +11,8 @@ namespace {
 using Text = std::u16string;
 using View = std::u16string_view;
 
-bool IsSep(char16_t c) { return c == u'/' || c == u'\\'; }
-bool IsAsciiAlpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+bool IsSep(char16_t c) { return IsPathSeparator(c); }
+bool IsAsciiAlpha(char16_t c) { return IsAsciiLetter(c); }
 
 bool FoldEqual(View a, View b) {
   if (a.size() != b.size()) return false;

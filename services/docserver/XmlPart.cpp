@@ -20,12 +20,30 @@ constexpr unsigned kRewriteFlags = pugi::parse_full | pugi::parse_ws_pcdata;
 // rest is checked but not kept.
 constexpr unsigned kReadFlags = pugi::parse_doctype | pugi::parse_escapes |
                                 pugi::parse_wconv_attribute | pugi::parse_eol |
-                                pugi::parse_embed_pcdata;
+                                pugi::parse_embed_pcdata | pugi::parse_ws_pcdata_single;
 
 constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
 
 std::u16string Where(std::u16string_view documentPath, std::string_view partName) {
   return u"'" + std::u16string(documentPath) + u"': part '" + FromUtf8(partName) + u"'";
+}
+
+// Whether a DOCTYPE's text ("name PUBLIC 'id' 'uri' [...]") declares anything
+// itself: an internal subset can define entities, which would give text a
+// meaning this reader does not see. Without one it only names a DTD, which is
+// never loaded.
+bool HasInternalSubset(std::string_view doctype) {
+  char quote = 0;
+  for (char c : doctype) {
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '[') {
+      return true;
+    }
+  }
+  return false;
 }
 
 // Reading parses in place: pugixml decodes into text itself, which must then
@@ -43,10 +61,10 @@ void Parse(pugi::xml_document& doc, std::string& text, bool inPlace, pugi::xml_e
                            FromUtf8(std::string_view(std::to_string(result.offset))) + u")");
   }
   for (pugi::xml_node node : doc.children()) {
-    if (node.type() == pugi::node_doctype) {
-      throw ServiceError(error_number::kDocTypeInPart, u"Cannot read " +
-                                                           Where(documentPath, partName) +
-                                                           u" carries a document type declaration");
+    if (node.type() == pugi::node_doctype && HasInternalSubset(node.value())) {
+      throw ServiceError(
+          error_number::kDocTypeInPart,
+          u"Cannot read " + Where(documentPath, partName) + u" declares entities of its own");
     }
   }
   encoding = result.encoding;
@@ -90,6 +108,7 @@ class ElementWalker : public pugi::xml_tree_walker {
     element.localName = Local(node.name());
     element.namespaceUri = Resolve(Prefix(node.name()));
     element.attributes = &attributes_;
+    element.text = node.text().get();
     visit_(element);
     return true;
   }
@@ -137,7 +156,21 @@ class ElementCollector : public pugi::xml_tree_walker {
 struct Located {
   pugi::xml_node element;
   pugi::xml_attribute attribute;  // null when the element lacks it
+  bool text = false;              // the change is to the element's text
+  bool hasText = false;           // the element holds text only (or nothing)
+
+  std::string Value() const {
+    if (text) return element.first_child() ? element.first_child().value() : "";
+    return attribute.value();
+  }
+  bool Exists() const { return text ? hasText : static_cast<bool>(attribute); }
 };
+
+// Whether an element's content is one run of text or nothing, as a text change needs.
+bool HoldsTextOnly(pugi::xml_node element) {
+  pugi::xml_node child = element.first_child();
+  return !child || (child.type() == pugi::node_pcdata && !child.next_sibling());
+}
 
 // Each change's element and attribute in doc, in the order of changes.
 std::vector<Located> Locate(pugi::xml_document& doc, const std::vector<AttributeChange>& changes) {
@@ -153,6 +186,12 @@ std::vector<Located> Locate(pugi::xml_document& doc, const std::vector<Attribute
     auto at = static_cast<std::size_t>(std::ranges::lower_bound(ordinals, change.ordinal) -
                                        ordinals.begin());
     Located located{collector.found[at], {}};
+    if (change.qualifiedName.empty()) {
+      located.text = true;
+      located.hasText = located.element && HoldsTextOnly(located.element);
+      out.push_back(located);
+      continue;
+    }
     for (pugi::xml_attribute a : located.element.attributes()) {
       if (change.qualifiedName == a.name()) {
         located.attribute = a;
@@ -200,6 +239,30 @@ std::string EscapeAttribute(std::string_view value, char quote) {
   return out;
 }
 
+std::string EscapeText(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // The byte range of an attribute's value (between its quotes) in the start tag
@@ -228,6 +291,30 @@ std::pair<std::size_t, std::size_t> ValueRange(const std::string& text, std::siz
     p = end + 1;
   }
   return kNone;
+}
+
+// The byte range of the text of the element whose name begins at nameOffset,
+// between its start and end tags; npos when the text is not as expected.
+std::pair<std::size_t, std::size_t> TextRange(const std::string& text, std::size_t nameOffset,
+                                              std::string_view elementName) {
+  constexpr auto kNone = std::pair{std::string::npos, std::string::npos};
+  if (text.compare(nameOffset, elementName.size(), elementName) != 0) return kNone;
+  std::size_t p = nameOffset + elementName.size();
+  char quote = 0;
+  for (; p < text.size(); ++p) {
+    if (quote != 0) {
+      if (text[p] == quote) quote = 0;
+    } else if (text[p] == '"' || text[p] == '\'') {
+      quote = text[p];
+    } else if (text[p] == '>') {
+      break;
+    }
+  }
+  if (p >= text.size() || text[p - 1] == '/') return kNone;
+  const std::size_t begin = p + 1;
+  const std::size_t end = text.find('<', begin);
+  if (end == std::string::npos || text.compare(end, 2, "</") != 0) return kNone;
+  return {begin, end};
 }
 
 struct StringWriter : pugi::xml_writer {
@@ -265,6 +352,27 @@ void XmlPart::ForEachElement(const std::function<void(const XmlElement&)>& visit
   impl_->doc.traverse(walker);
 }
 
+const std::string& XmlPart::Text() const {
+  if (!impl_->keepsText) throw std::logic_error("XmlPart: parsed for reading only");
+  return impl_->text;
+}
+
+std::vector<std::optional<std::string>> XmlPart::ValuesAt(
+    const std::vector<std::pair<std::size_t, std::string>>& places) const {
+  std::vector<AttributeChange> asked;
+  asked.reserve(places.size());
+  for (const auto& [ordinal, name] : places) asked.push_back({ordinal, name, {}, {}});
+  std::vector<std::optional<std::string>> out;
+  for (const Located& located : Locate(impl_->doc, asked)) {
+    if (located.element && located.Exists()) {
+      out.emplace_back(located.Value());
+    } else {
+      out.emplace_back();
+    }
+  }
+  return out;
+}
+
 std::string XmlPart::WithAttributeValues(const std::vector<AttributeChange>& changes) const {
   Impl& m = *impl_;
   if (!m.keepsText) throw std::logic_error("XmlPart: parsed for reading only");
@@ -279,7 +387,7 @@ std::string XmlPart::WithAttributeValues(const std::vector<AttributeChange>& cha
   }
   const std::vector<Located> located = Locate(m.doc, changes);
   for (std::size_t i = 0; i < changes.size(); ++i) {
-    if (!located[i].attribute || changes[i].expected != located[i].attribute.value()) {
+    if (!located[i].Exists() || changes[i].expected != located[i].Value()) {
       throw ServiceError(error_number::kDocumentChanged,
                          u"Cannot change " + Where(m.documentPath, m.partName) +
                              u": the link is no longer as it was when the document was opened");
@@ -290,6 +398,7 @@ std::string XmlPart::WithAttributeValues(const std::vector<AttributeChange>& cha
     std::size_t begin;
     std::size_t end;
     const std::string* value;
+    bool text;
   };
   std::vector<Splice> splices;
   bool spliceable = m.encoding == pugi::encoding_utf8;
@@ -299,10 +408,13 @@ std::string XmlPart::WithAttributeValues(const std::vector<AttributeChange>& cha
       spliceable = false;
       break;
     }
-    auto [begin, end] = ValueRange(m.text, static_cast<std::size_t>(offset),
-                                   located[i].element.name(), changes[i].qualifiedName);
+    auto [begin, end] =
+        located[i].text
+            ? TextRange(m.text, static_cast<std::size_t>(offset), located[i].element.name())
+            : ValueRange(m.text, static_cast<std::size_t>(offset), located[i].element.name(),
+                         changes[i].qualifiedName);
     spliceable = begin != std::string::npos;
-    splices.push_back({begin, end, &changes[i].value});
+    splices.push_back({begin, end, &changes[i].value, located[i].text});
   }
 
   std::string result;
@@ -315,7 +427,8 @@ std::string XmlPart::WithAttributeValues(const std::vector<AttributeChange>& cha
     std::size_t at = 0;
     for (const Splice& splice : splices) {
       result.append(m.text, at, splice.begin - at);
-      result += EscapeAttribute(*splice.value, m.text[splice.begin - 1]);
+      result += splice.text ? EscapeText(*splice.value)
+                            : EscapeAttribute(*splice.value, m.text[splice.begin - 1]);
       at = splice.end;
     }
     result.append(m.text, at, std::string::npos);
@@ -326,7 +439,13 @@ std::string XmlPart::WithAttributeValues(const std::vector<AttributeChange>& cha
     Parse(copy, m.text, false, encoding, m.documentPath, m.partName);
     std::vector<Located> inCopy = Locate(copy, changes);
     for (std::size_t i = 0; i < changes.size(); ++i) {
-      inCopy[i].attribute.set_value(changes[i].value.c_str());
+      if (!inCopy[i].text) {
+        inCopy[i].attribute.set_value(changes[i].value.c_str());
+      } else if (pugi::xml_node child = inCopy[i].element.first_child()) {
+        child.set_value(changes[i].value.c_str());
+      } else {
+        inCopy[i].element.append_child(pugi::node_pcdata).set_value(changes[i].value.c_str());
+      }
     }
     StringWriter writer;
     unsigned flags = pugi::format_raw | pugi::format_no_declaration;
@@ -341,7 +460,7 @@ std::string XmlPart::WithAttributeValues(const std::vector<AttributeChange>& cha
   Parse(check, result, false, checkEncoding, m.documentPath, m.partName);
   const std::vector<Located> readBack = Locate(check, changes);
   for (std::size_t i = 0; i < changes.size(); ++i) {
-    if (!readBack[i].attribute || changes[i].value != readBack[i].attribute.value()) {
+    if (!readBack[i].Exists() || changes[i].value != readBack[i].Value()) {
       throw ServiceError(error_number::kMalformedPart,
                          u"Cannot change " + Where(m.documentPath, m.partName) +
                              u": the rewritten part does not read back as written");

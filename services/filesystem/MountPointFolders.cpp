@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 
+#include "services/PathText.h"
 #include "services/UniqueFd.h"
 #include "services/filesystem/ListingInodes.h"
 
@@ -74,11 +75,6 @@ std::optional<std::string> ReadWhole(const char* path) {
   return text;
 }
 
-std::string ParentFolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 // The mount points, unescaped, of the mounts whose parent mount is of a listed
 // type, from the text of /proc/self/mountinfo.
 std::vector<std::string> MountPointsOnListedTypes(std::string_view mountTable) {
@@ -116,7 +112,7 @@ MountPointFolders MountPointFolders::Read() {
     struct stat st {};
     // Skipped when closed to this process: the walk cannot reach it by this path either,
     // only through another mount of the same folder, which then goes unnoticed.
-    if (::stat(ParentFolderOf(point).c_str(), &st) == 0) {
+    if (::stat(std::string(FolderOf(std::string_view(point))).c_str(), &st) == 0) {
       result.folders_.emplace_back(st.st_dev, st.st_ino);
     }
   }

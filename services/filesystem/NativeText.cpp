@@ -9,8 +9,6 @@
 namespace quavelle {
 namespace {
 
-bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 bool IsByteStandIn(char16_t u) { return u >= 0xDC80 && u <= 0xDCFF; }
 
 bool HasNativeForm(std::u16string_view text) {

@@ -176,6 +176,11 @@ std::vector<DamageCase> DamageCases() {
                               "\"&a;&a;&a;&a;\">]><d>&b;</d>"}})),
        number::kDocTypeInPart},
       {"a.odt",
+       PackageBytes(OdtWith({{"content.xml",
+                              "<?xml version=\"1.0\"?><!DOCTYPE d SYSTEM \"d.dtd\" [<!ENTITY "
+                              "a \"file:///C:/x.odt\">]><d>&a;</d>"}})),
+       number::kDocTypeInPart},
+      {"a.odt",
        PackageBytes(
            OdtWith({{"content.xml", OdfContent("<!--" + std::string(1 << 20, ' ') + "-->")}})),
        number::kPartTooLarge},

@@ -68,6 +68,24 @@ INSTANTIATE_TEST_SUITE_P(
                       "xmlns:xl=\"http://www.w3.org/1999/xlink\"><style:background-image "
                       "xl:href=\"file:///C:/Data/bg.png#x\"/></office:document-styles>"}},
                     {"\\\\srv1\\proj\\a.odt", "C:\\Templates\\corp.ott", "C:\\Data\\bg.png"}},
+        // A network-path reference names a file on a share; one with no share
+        // below its host is a web address.
+        ListingCase{"a.odp",
+                    {{"content.xml",
+                      OdfContent("<draw:image xlink:href=\"//upload.example.org/img.png\"/>"
+                                 "<text:a xlink:href=\"//srv1/proj/dir%20x/a.odt\">a</text:a>")}},
+                    {"\\\\srv1\\proj\\dir x\\a.odt"}},
+        // A part whose DOCTYPE only names a DTD is read; nothing is loaded for it.
+        ListingCase{
+            "a.odt",
+            {{"Object 1/content.xml",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE math:math PUBLIC "
+              "\"-//OpenOffice.org//DTD Modified W3C MathML 1.01//EN\" \"math.dtd\">\n"
+              "<math:math xmlns:math=\"http://www.w3.org/1998/Math/MathML\" "
+              "xmlns:xlink=\"http://www.w3.org/1999/xlink\"><math:semantics><math:mi "
+              "xlink:href=\"file:///C:/Data/m.odt\">x</math:mi></math:semantics></math:math>"},
+             {"content.xml", OdfContent("<draw:object xlink:href=\"./Object 1\"/>")}},
+            {"C:\\Data\\m.odt"}},
         // Relative links count from the package as a folder, a sub-document's from its own.
         ListingCase{
             "a.ods",

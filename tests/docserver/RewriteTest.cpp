@@ -55,6 +55,20 @@ TEST(Rewrite, ChangesOnlyThatLinkKeepsItsFormEscapesMarkupAndCopiesOtherEntriesR
   }
 }
 
+TEST(Rewrite, KeepsADoctypeThatOnlyNamesItsDtdByteForByte) {
+  TempFolder folder;
+  const fs::path file = folder / "formula.odt";
+  const std::string head =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE math:math PUBLIC \"-//OpenOffice.org//"
+      "DTD Modified W3C MathML 1.01//EN\" \"math.dtd\">\n<math:math "
+      "xmlns:math=\"http://www.w3.org/1998/Math/MathML\" "
+      "xmlns:xlink=\"http://www.w3.org/1999/xlink\"><math:mi xlink:href=\"";
+  const std::string tail = "\">x</math:mi></math:math>";
+  WritePackage(file, OdtWith({{"content.xml", head + "file:///C:/Data/a.odt" + tail}}));
+  EXPECT_EQ(SetFirstLink(file, u"D:\\Data\\a.odt"), 0);
+  EXPECT_EQ(ReadEntries(file, false).at(2).bytes, head + "file:///D:/Data/a.odt" + tail);
+}
+
 TEST(Rewrite, KeepsEveryEntrysTimestampEvenInTheHourDaylightSavingSkips) {
   // The program runs tuned; the zone is one a user might have.
   ::setenv("TZ", "Europe/Berlin", 1);

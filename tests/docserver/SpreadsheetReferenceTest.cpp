@@ -48,5 +48,53 @@ TEST(SpreadsheetReference, MovingAWorkbookMovesItsCachedSheetNameFormulasAndName
             (std::vector<std::u16string>{u"E:\\Archive\\plan.ods", u"C:\\Data\\costs.ods"}));
 }
 
+// The office suite keeps a table source's network-path reference as written
+// and names the workbook in formulas and the cached sheet as a file URL.
+TEST(SpreadsheetReference, ANetworkPathSourceMovesItsFileUrlCompanionsToo) {
+  const std::string before =
+      "<table:table table:name=\"Sheet1\"><table:table-row><table:table-cell "
+      "table:formula=\"of:=[&apos;file://server/share/dir%20x/a.ods&apos;#$Sheet1.A1]*2\" "
+      "office:value-type=\"float\" office:value=\"2\"><text:p>2</text:p></table:table-cell>"
+      "</table:table-row></table:table><table:table "
+      "table:name=\"&apos;file://server/share/dir%20x/a.ods&apos;#Sheet1\" "
+      "table:print=\"false\"><table:table-source xlink:type=\"simple\" "
+      "xlink:href=\"//server/share/dir%20x/a.ods\" table:table-name=\"Sheet1\" "
+      "table:filter-name=\"calc8\" table:mode=\"copy-results-only\"/></table:table>";
+  TempFolder folder;
+  const fs::path file = folder / "totals.ods";
+  WritePackage(file, OdtWith({{"content.xml", OdfContent(before)}}));
+  EXPECT_EQ(LinkPaths(file), (std::vector<std::u16string>{u"\\\\server\\share\\dir x\\a.ods"}));
+
+  EXPECT_EQ(SetFirstLink(file, u"\\\\srv2\\proj\\dir y\\a.ods"), 0);
+  const std::string after =
+      ReplaceAll(ReplaceAll(ReplaceAll(before, "&apos;file://server/share/dir%20x/a.ods&apos;",
+                                       "'file://srv2/proj/dir%20y/a.ods'"),
+                            "file://server/share/dir%20x/a.ods", "file://srv2/proj/dir%20y/a.ods"),
+                 "//server/share/dir%20x/a.ods", "//srv2/proj/dir%20y/a.ods");
+  EXPECT_EQ(ReadEntries(file, false).at(2).bytes, OdfContent(after));
+  EXPECT_EQ(LinkPaths(file), (std::vector<std::u16string>{u"\\\\srv2\\proj\\dir y\\a.ods"}));
+}
+
+// A workbook that only a formula and a named range name, with no cached copy
+// of its sheets, is one link of their own.
+TEST(SpreadsheetReference, AWorkbookOnlyFormulasNameIsOneLinkMovedInEach) {
+  const auto sheets = [](const std::string& url) {
+    return "<table:table table:name=\"Sheet1\"><table:table-row><table:table-cell "
+           "table:formula=\"of:=['" +
+           url + "'#$Sheet1.A1]+['" + url +
+           "'#$Sheet1.A2]\"/></table:table-row></table:table><table:named-expressions>"
+           "<table:named-range table:name=\"Input\" table:base-cell-address=\"$Sheet1.$A$1\" "
+           "table:cell-range-address=\"'" +
+           url + "'#$Sheet1.$A$1:.$A$2\"/></table:named-expressions>";
+  };
+  TempFolder folder;
+  const fs::path file = folder / "totals.ods";
+  WritePackage(file, OdtWith({{"content.xml", OdfContent(sheets("file:///C:/Data/plan.ods"))}}));
+  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"C:\\Data\\plan.ods"});
+  ASSERT_EQ(SetFirstLink(file, u"\\\\srv2\\data\\it's plan.ods"), 0);
+  EXPECT_EQ(ReadEntries(file, false).at(2).bytes,
+            OdfContent(sheets("file://srv2/data/it''s%20plan.ods")));
+}
+
 }  // namespace
 }  // namespace quavelle::docserver::testing

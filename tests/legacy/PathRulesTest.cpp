@@ -1,11 +1,10 @@
-// The text rules of binary files: encoded workbook paths, field arguments,
+// The text rules of binary files: encoded workbook paths,
 // relative paths, and hyperlink monikers padded to their old size.
 #include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "services/docserver/FieldInstruction.h"
 #include "services/docserver/HyperlinkObject.h"
 #include "services/docserver/LegacyPaths.h"
 #include "services/docserver/VirtualPath.h"
@@ -57,31 +56,6 @@ TEST(VirtualPath, EncodesOnlyDriveAndServerPathsAndReadsThemBack) {
                               u"b.xls",
                               u"\\\\"})
     EXPECT_FALSE(EncodeVirtualPath(path)) << path.size();
-}
-
-TEST(FieldInstruction, FindsTheFileArgument) {
-  const struct {
-    std::u16string instruction;
-    std::optional<std::u16string> value;
-  } kRows[] = {
-      {u" HYPERLINK \"file:///C:/Data/plan.xlsx\" \\l \"S\"", u"file:///C:/Data/plan.xlsx"},
-      {u" INCLUDEPICTURE  \"C:\\\\Data\\\\logo.png\" \\d", u"C:\\Data\\logo.png"},
-      {u" LINK Sheets.Sheet.8 \"\\\\\\\\srv1\\\\p\\\\b.xls\" \"S!R1C1\" \\a",
-       u"\\\\srv1\\p\\b.xls"},
-      {u" INCLUDETEXT C:\\\\x.doc", u"C:\\x.doc"},
-      {u" HYPERLINK \\l \"bookmark\"", std::nullopt},
-      {u" PAGE", std::nullopt},
-      {u" hyperlink \"a \\\"b\\\".doc\"", u"a \"b\".doc"},
-  };
-  for (const auto& row : kRows) {
-    auto found = FindFieldPath(row.instruction);
-    EXPECT_EQ(found ? std::optional(found->value) : std::nullopt, row.value);
-    if (found) {  // written back quoted, it reads the same
-      EXPECT_EQ(FindFieldPath(u"HYPERLINK " + QuoteFieldArgument(found->value))->value,
-                found->value);
-    }
-  }
-  EXPECT_EQ(QuoteFieldArgument(u"C:\\a \"b\""), u"\"C:\\\\a \\\"b\\\"\"");
 }
 
 TEST(LegacyPaths, ResolvesRelativePathsAgainstTheDocumentsFolder) {

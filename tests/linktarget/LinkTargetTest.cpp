@@ -86,6 +86,24 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{kDocs, u"c:/Data\\sub/plan.doc", u"c:\\Data\\sub\\plan.doc", kPlain},
         ReadCase{kDocs, u"\\\\srv1\\proj\\a.doc", u"\\\\srv1\\proj\\a.doc", kPlain},
         ReadCase{kHome, u"//srv1/proj/a.doc", u"\\\\srv1\\proj\\a.doc", kPlain},
+        // A network-path reference is a file on a share in OpenDocument, read like
+        // a file URL; with no share and name below the host it is a web address.
+        ReadCase{kPkg, u"//server/share/dir%20x/a.ods", u"\\\\server\\share\\dir x\\a.ods"},
+        ReadCase{kPkg, u"//nas.corp.example/share/a.ods#Sheet1",
+                 u"\\\\nas.corp.example\\share\\a.ods", kUrl, u"#Sheet1"},
+        ReadCase{kPkg, u"//upload.example.org/img.png", kNoLink},
+        ReadCase{kDocs, u"//upload.example.org/img.png", kNoLink},
+        ReadCase{kPkg, u"//upload.example.org", kNoLink},
+        ReadCase{kPkg, u"//cdn.example.org:8080/a/b.png", kNoLink},
+        ReadCase{kPkg, u"//user@host/a/b.png", kNoLink},
+        ReadCase{kPkg, u"//host/a/b.png?size=2", kNoLink},
+        // A server without a share names no file; a device path's root holds its share.
+        ReadCase{kDocs, u"\\\\srv", kNoLink}, ReadCase{kDocs, u"file://srv", kNoLink},
+        ReadCase{kDocs, u"file:///\\\\srv\\", kNoLink},
+        ReadCase{kDocs, u"\\\\?\\UNC\\srv\\share\\x.doc", u"\\\\?\\UNC\\srv\\share\\x.doc", kPlain},
+        ReadCase{Ooxml(u"\\\\?\\UNC\\srv\\share\\docs"), u"../../../x.doc",
+                 u"\\\\?\\UNC\\srv\\share\\x.doc", kRel},
+        ReadCase{Ooxml(u"\\\\?\\C:\\docs"), u"../../x.doc", u"\\\\?\\C:\\x.doc", kRel},
         // Escapes: UTF-8 decoded, ill-formed ones kept, plain OS paths taken literally.
         ReadCase{kPkg, u"file:///C:/Data/%C3%BCber%20plan.odt", u"C:\\Data\\über plan.odt"},
         ReadCase{kDocs, u"file:///D:\\微信文件\\WeChat%20Files\\样.xlsx",
@@ -212,6 +230,12 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{kDocs, u"file:///C|/x.doc", u"D:\\x.doc", u"file:///D|/x.doc"},
         WriteCase{kPkg, u"file:///home/u/x.odt", u"/home/v/x y\\z.odt",
                   u"file:///home/v/x%20y%5Cz.odt"},
+        // A network-path reference stays one while it names a share.
+        WriteCase{kPkg, u"//server/share/dir%20x/a.ods", u"\\\\srv2\\proj\\dir x\\b.ods",
+                  u"//srv2/proj/dir%20x/b.ods"},
+        WriteCase{kPkg, u"//server/share/a.ods#Sheet1", u"D:\\a b.ods",
+                  u"file:///D:/a%20b.ods#Sheet1"},
+        WriteCase{kPkg, u"file://srv1/proj/a.odt", u"\\\\srv2", u""},
         // A change of kind follows the separators.
         WriteCase{kPkg, u"file:///C:/a.odt", u"\\\\srv2\\proj\\a.odt", u"file://srv2/proj/a.odt"},
         WriteCase{kDocs, u"file:///C:\\a.doc", u"\\\\srv2\\proj\\a.doc",
