@@ -14,6 +14,9 @@ for group in $groups; do
     windows) packages+=(mingw-w64 wine64 wine) ;;
     screenshot) packages+=(xdotool imagemagick) ;;
     casefold) packages+=(unicode-data) ;;  # only to regenerate services/CaseFold.cpp
+    # Network shares for tests/network (an SMB and an SSH server on 127.0.0.1,
+    # mounted through FUSE clients) and the slow file system of the benchmarks.
+    network) packages+=(samba smbnetfs openssh-server openssh-client sshfs fuse3 libfuse3-dev) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -24,6 +24,8 @@ class UniqueFd {
   int get() const noexcept { return fd_; }
   explicit operator bool() const noexcept { return fd_ >= 0; }
   void Reset() noexcept;
+  // Gives up the descriptor without closing it.
+  int Release() noexcept { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;

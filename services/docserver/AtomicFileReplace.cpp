@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstring>
+#include <initializer_list>
 
-#include "services/PathText.h"
+#include "services/Text.h"
+#include "services/docserver/DocServerErrors.h"
 #include "services/docserver/ErrnoError.h"
 #include "services/docserver/TempFile.h"
 
@@ -17,12 +19,49 @@ namespace {
 
 int Fault(const FaultHook& hook, ReplaceStep step) { return hook ? hook(step) : 0; }
 
+std::string FolderOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// How file systems and network clients say they keep no extended attributes:
+// some user-space clients answer EIO for every such call.
+bool KeepsNoAttributes(int error) {
+  return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS || error == EIO;
+}
+
+// How clients say they do not pass a flush on to their server.
+bool FlushNotPassedOn(int error) {
+  return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// Whether the file system may hold extended attributes at all. Asked by name
+// first: a name a file system does not know is refused at once, while a client
+// that cannot list them may fail the listing in ways that hurt (one drops its
+// server connection for seconds).
+bool MayHoldAttributes(int fd) {
+  for (const char* name : {"user.qv-probe", "system.posix_acl_access"}) {
+    if (::fgetxattr(fd, name, nullptr, 0) >= 0 || !KeepsNoAttributes(errno)) return true;
+  }
+  return false;
+}
+
 // Extended attributes hold access control lists and what file servers keep
 // about a file (DOS attributes, foreign ACLs); a replacement without them
-// would change who may read the document. Gives 0 or an errno value.
+// would change who may read the document. What cannot be read is not there
+// to keep. Gives 0 or an errno value.
 int CopyExtendedAttributes(int from, int to) {
+  if (!MayHoldAttributes(from)) return 0;
   ssize_t size = ::flistxattr(from, nullptr, 0);
-  if (size < 0) return (errno == ENOTSUP) ? 0 : errno;
+  if (size < 0) return KeepsNoAttributes(errno) ? 0 : errno;
+  if (size == 0) return 0;
   std::string names(static_cast<std::size_t>(size), '\0');
   size = ::flistxattr(from, names.data(), names.size());
   if (size < 0) return errno;
@@ -33,12 +72,16 @@ int CopyExtendedAttributes(int from, int to) {
     const std::string name = names.substr(at, end - at);
     at = end + 1;
     ssize_t length = ::fgetxattr(from, name.c_str(), nullptr, 0);
-    if (length < 0) return errno;
+    if (length < 0) {
+      if (errno == ENODATA || KeepsNoAttributes(errno)) continue;
+      return errno;
+    }
     std::string value(static_cast<std::size_t>(length), '\0');
     length = ::fgetxattr(from, name.c_str(), value.data(), value.size());
     if (length < 0) return errno;
     value.resize(static_cast<std::size_t>(length));
-    // A value the new file has already (a label its folder gave it) is not set again.
+    // A value the new file has already (a label or access list its folder
+    // gave it) is not set again.
     std::string present(value.size(), '\0');
     if (::fgetxattr(to, name.c_str(), present.data(), present.size()) == length &&
         present == value) {
@@ -49,54 +92,129 @@ int CopyExtendedAttributes(int from, int to) {
   return 0;
 }
 
-}  // namespace
-
-Replacement ReplaceFileAtomically(const std::string& realPath, int originalFd,
-                                  const FileIdentity& original, const std::u16string& displayPath,
-                                  const FaultHook& faultHook,
-                                  const std::function<void(int fd)>& write) {
-  // realPath is absolute, so it always names a folder.
-  const std::string folder(FolderOf(std::string_view(realPath)));
-  if (int fault = Fault(faultHook, ReplaceStep::CreateTemp)) {
-    throw ErrnoError(fault, u"Cannot write", displayPath);
+// Owner first: changing it clears set-id bits that the mode then restores.
+// Without privilege this works only for one's own file and group; a file
+// taken over by whoever re-pointed its links would change who may use it.
+// Calls that would set what the new file has already are not made.
+void KeepOwnerAndMode(int fd, const struct stat& made, const FileIdentity& original,
+                      const std::u16string& displayPath) {
+  const bool ownerDiffers = made.st_uid != original.owner;
+  const bool groupDiffers = made.st_gid != original.group;
+  if (ownerDiffers || groupDiffers) {
+    if (::fchown(fd, ownerDiffers ? original.owner : static_cast<uid_t>(-1),
+                 groupDiffers ? original.group : static_cast<gid_t>(-1)) != 0) {
+      throw ErrnoError(errno, u"Cannot keep the owner and group of", displayPath);
+    }
   }
-  TempFile temp(folder, displayPath);
+  if (ownerDiffers || groupDiffers || (made.st_mode & 07777) != original.mode) {
+    if (::fchmod(fd, original.mode) != 0) throw ErrnoError(errno, u"Cannot write", displayPath);
+  }
+}
+
+// Everything up to and including the rename, in the folder dir; throws with
+// the original as it was.
+void WriteAndRename(TempFile& temp, int dir, const std::string& name, int originalFd,
+                    const FileIdentity& original, const std::u16string& displayPath,
+                    const FaultHook& faultHook, const std::function<void(int fd)>& write,
+                    const std::function<void()>& closeOriginal, struct stat& made) {
   write(temp.fd());
-
-  // Owner first: changing it clears set-id bits that the mode then restores.
-  // Without privilege this works only for one's own file and group; a file
-  // taken over by whoever re-pointed its links would change who may use it.
-  if (::fchown(temp.fd(), original.owner, original.group) != 0) {
-    throw ErrnoError(errno, u"Cannot keep the owner and group of", displayPath);
-  }
-  if (::fchmod(temp.fd(), original.mode) != 0) {
-    throw ErrnoError(errno, u"Cannot write", displayPath);
-  }
+  if (::fstat(temp.fd(), &made) != 0) throw ErrnoError(errno, u"Cannot write", displayPath);
+  KeepOwnerAndMode(temp.fd(), made, original, displayPath);
   if (int error = CopyExtendedAttributes(originalFd, temp.fd())) {
     throw ErrnoError(error, u"Cannot keep the extended attributes (access lists) of", displayPath);
   }
 
   // After the attributes, so that they are flushed with the data.
   int fault = Fault(faultHook, ReplaceStep::Sync);
-  if (fault == 0 && ::fsync(temp.fd()) != 0) fault = errno;
+  if (fault == 0 && ::fsync(temp.fd()) != 0 && !FlushNotPassedOn(errno)) fault = errno;
   if (fault != 0) throw ErrnoError(fault, u"Cannot write", displayPath);
+
+  closeOriginal();
 
   // Writing a large package takes a while; whoever saved the document in
   // that time keeps their version. What remains is the gap to the rename.
-  UnchangedIdentity(realPath, original, displayPath);
+  UnchangedIdentityAt(dir, name, original, displayPath);
 
+  // Closed first: a file server will not rename an open file.
+  if (int error = temp.Close()) throw ErrnoError(error, u"Cannot write", displayPath);
   fault = Fault(faultHook, ReplaceStep::Rename);
-  if (fault == 0 && ::rename(temp.path().c_str(), realPath.c_str()) != 0) fault = errno;
+  if (fault == 0 && ::renameat(dir, temp.name().c_str(), dir, name.c_str()) != 0) fault = errno;
   if (fault != 0) throw ErrnoError(fault, u"Cannot write", displayPath);
-  Replacement replaced{temp.Release()};
+}
 
-  // Makes the rename itself survive a crash. File systems that cannot flush
-  // a folder say EINVAL; the new content is already flushed then.
-  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  fault = Fault(faultHook, ReplaceStep::FolderSync);
-  if (fault == 0 && dir && ::fsync(dir.get()) != 0 && errno != EINVAL) fault = errno;
-  replaced.folderFlushError = fault;
-  return replaced;
+// Whether dir holds original under name.
+bool Holds(int dir, const std::string& name, const FileIdentity& original) {
+  struct stat st {};
+  return ::fstatat(dir, name.c_str(), &st, 0) == 0 && st.st_dev == original.device &&
+         st.st_ino == original.inode;
+}
+
+// The folder of realPath, held open; a held descriptor that no longer holds
+// the original (its folder was moved or replaced) is opened afresh.
+int FolderHolding(FolderDescriptors& folders, const std::string& folder, const std::string& name,
+                  const FileIdentity& original, const std::u16string& displayPath) {
+  int dir = folders.Get(folder);
+  if (dir >= 0 && !Holds(dir, name, original)) {
+    folders.Forget(folder);
+    dir = folders.Get(folder);
+  }
+  if (dir < 0) throw ErrnoError(errno, u"Cannot write", displayPath);
+  return dir;
+}
+
+// The file now at name in the folder dir, when it is the one made there.
+UniqueFd OpenIfMade(int dir, const std::string& name, const struct stat& made) {
+  UniqueFd fd(
+      ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_dev != made.st_dev || st.st_ino != made.st_ino) {
+    return UniqueFd();
+  }
+  return fd;
+}
+
+}  // namespace
+
+Replacement ReplaceFileAtomically(const std::string& realPath, int originalFd,
+                                  const FileIdentity& original, const std::u16string& displayPath,
+                                  const ServerOptions& options,
+                                  const std::function<void(int fd)>& write,
+                                  const std::function<void()>& closeOriginal) {
+  const std::string folder = FolderOf(realPath);
+  const std::string name = NameOf(realPath);
+  if (int fault = Fault(options.faultHook, ReplaceStep::CreateTemp)) {
+    throw ErrnoError(fault, u"Cannot write", displayPath);
+  }
+  // Everything below goes through the folder's descriptor: no path is looked
+  // up again from its first folder on.
+  FolderDescriptors ownFolders;
+  FolderDescriptors& folders = options.folders ? *options.folders : ownFolders;
+  const int dir = FolderHolding(folders, folder, name, original, displayPath);
+  TempFile temp(dir, folder, displayPath, original.mode & 0777);
+  struct stat made {};
+  try {
+    WriteAndRename(temp, dir, name, originalFd, original, displayPath, options.faultHook, write,
+                   closeOriginal, made);
+  } catch (const ServiceError& error) {
+    const int left = temp.Remove();
+    if (left == 0 || left == ENOENT) throw;
+    throw ServiceError(error.number(), error.description() + u"; the temporary file '" +
+                                           NativePathToText(temp.path()) + u"' is left behind: " +
+                                           FromUtf8(std::strerror(left)));
+  }
+  temp.Kept();
+
+  UniqueFd replaced = OpenIfMade(dir, name, made);
+  if (!replaced) {
+    throw ServiceError(error_number::kDocumentChanged,
+                       u"Cannot read back '" + displayPath +
+                           u"': another file took its place right after it was written");
+  }
+  // Makes the rename itself survive a crash. A folder held only as a place
+  // (EBADF) cannot be flushed; the new content is flushed already then.
+  int fault = Fault(options.faultHook, ReplaceStep::FolderSync);
+  if (fault == 0 && ::fsync(dir) != 0 && !FlushNotPassedOn(errno) && errno != EBADF) fault = errno;
+  return Replacement{std::move(replaced), fault};
 }
 
 }  // namespace quavelle::docserver

@@ -41,6 +41,7 @@ std::optional<std::vector<std::u16string>> DocumentsAfter(const std::u16string& 
 class BuiltinDocumentServer : public DocumentServer {
  public:
   explicit BuiltinDocumentServer(docserver::ServerOptions options) : options_(std::move(options)) {
+    if (!options_.folders) options_.folders = std::make_shared<docserver::FolderDescriptors>();
     if (options_.readAheadDepth > 0) {
       readAhead_ = std::make_unique<docserver::ReadAhead>(
           [options = options_](const std::u16string& path) {

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "services/Text.h"
@@ -43,10 +45,36 @@ DocumentFile DocumentFile::Adopt(UniqueFd fd, const std::u16string& path) {
   return DocumentFile(std::move(fd), IdentityOf(st));
 }
 
+void DocumentFile::Suspend() {
+  if (suspended_) return;
+  UniqueFd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  // Without /dev/null the file stays open: a rename over it may then fail.
+  if (!nothing || ::dup3(nothing.get(), fd_.get(), O_CLOEXEC) < 0) return;
+  suspended_ = true;
+}
+
+void DocumentFile::Resume(const std::u16string& path) {
+  if (!suspended_) return;
+  UniqueFd again(
+      ::open(TextToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat st {};
+  if (!again || ::fstat(again.get(), &st) != 0 || !IdentityOf(st).SameContentAs(identity_)) {
+    return;  // reads give nothing; the next write finds the file changed
+  }
+  if (::dup3(again.get(), fd_.get(), O_CLOEXEC) >= 0) suspended_ = false;
+}
+
 FileIdentity UnchangedIdentity(const std::string& nativePath, const FileIdentity& expected,
                                const std::u16string& displayPath) {
+  return UnchangedIdentityAt(AT_FDCWD, nativePath, expected, displayPath);
+}
+
+FileIdentity UnchangedIdentityAt(int folderFd, const std::string& name,
+                                 const FileIdentity& expected, const std::u16string& displayPath) {
   struct stat st {};
-  if (::stat(nativePath.c_str(), &st) != 0) throw ErrnoError(errno, u"Cannot write", displayPath);
+  if (::fstatat(folderFd, name.c_str(), &st, 0) != 0) {
+    throw ErrnoError(errno, u"Cannot write", displayPath);
+  }
   const FileIdentity now = IdentityOf(st);
   if (!now.SameContentAs(expected)) {
     throw ServiceError(

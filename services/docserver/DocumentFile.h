@@ -32,6 +32,14 @@ class DocumentFile {
   static DocumentFile Adopt(UniqueFd fd, const std::u16string& path);
 
   int fd() const { return fd_.get(); }
+
+  // Lets go of the file for a while (a file server will not replace an open
+  // file). The descriptor's number stays taken, by /dev/null, so that a reader
+  // holding it reads nothing rather than some other file.
+  void Suspend();
+  // Takes the file at path back under the same number when it still has this
+  // identity's content, after a Suspend that no replacement followed.
+  void Resume(const std::u16string& path);
   const FileIdentity& identity() const { return identity_; }
 
  private:
@@ -39,6 +47,7 @@ class DocumentFile {
 
   UniqueFd fd_;
   FileIdentity identity_;
+  bool suspended_ = false;
 };
 
 // The identity of the file at nativePath (following symbolic links), which
@@ -46,5 +55,8 @@ class DocumentFile {
 // displayPath when it cannot be read.
 FileIdentity UnchangedIdentity(const std::string& nativePath, const FileIdentity& expected,
                                const std::u16string& displayPath);
+// The same for the entry name of the folder folderFd is open on.
+FileIdentity UnchangedIdentityAt(int folderFd, const std::string& name,
+                                 const FileIdentity& expected, const std::u16string& displayPath);
 
 }  // namespace quavelle::docserver

@@ -66,9 +66,15 @@ void DocumentState::WriteChanges() {
                        u"Cannot write '" + path_ + u"': the file is read-only");
   }
 
-  Replacement replaced =
-      ReplaceFileAtomically(real, file_->fd(), now, path_, options_.faultHook,
-                            [&](int fd) { content_->WriteChanged(fd, options_.faultHook); });
+  Replacement replaced;
+  try {
+    replaced = ReplaceFileAtomically(
+        real, file_->fd(), now, path_, options_,
+        [&](int fd) { content_->WriteChanged(fd, options_.faultHook); }, [&] { file_->Suspend(); });
+  } catch (const ServiceError&) {
+    file_->Resume(path_);  // the original is still in place: read on from it
+    throw;
+  }
 
   // From here on the file on disk is the one just written, whatever follows.
   file_ = DocumentFile::Adopt(std::move(replaced.file), path_);

@@ -3,6 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+
+#include "services/docserver/FolderDescriptors.h"
 
 namespace quavelle::docserver {
 
@@ -22,6 +25,9 @@ struct ServerOptions {
   // No part is inflated past this many bytes.
   std::uint64_t maxPartSize = std::uint64_t{256} << 20;
   FaultHook faultHook;
+  // Folders held open between documents for flushing; the server makes one
+  // for its documents to share when none is given.
+  std::shared_ptr<FolderDescriptors> folders;
   // Documents of the current folder opened and listed ahead of the walk, and
   // the threads that do it; 0 reads each document only when it is opened.
   std::size_t readAheadDepth = 8;

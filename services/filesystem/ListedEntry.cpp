@@ -7,4 +7,9 @@ ListedEntry& LastListedEntry() noexcept {
   return entry;
 }
 
+std::string& LastListedFolder() noexcept {
+  thread_local std::string path;
+  return path;
+}
+
 }  // namespace quavelle

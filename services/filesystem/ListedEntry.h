@@ -25,4 +25,11 @@ struct ListedEntry {
 // This thread's record; listings write it, the guard only reads it.
 ListedEntry& LastListedEntry() noexcept;
 
+// The folder a subfolders listing handed out last on this thread (native), which
+// the listing knew to be a folder by the type the directory records or by
+// following a link. Opening that folder by its path right after need not ask
+// the file system again what the path names: a round trip to the server on a
+// network share.
+std::string& LastListedFolder() noexcept;
+
 }  // namespace quavelle

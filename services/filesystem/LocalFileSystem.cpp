@@ -10,6 +10,7 @@
 #include "services/ServiceError.h"
 #include "services/filesystem/DriveName.h"
 #include "services/filesystem/ErrnoError.h"
+#include "services/filesystem/ListedEntry.h"
 #include "services/filesystem/LocalFolder.h"
 #include "services/filesystem/NativeText.h"
 
@@ -45,6 +46,11 @@ class LocalFileSystem final : public FileSystemService {
     std::string native;
     if (path.empty() || !TextToNativePathExactly(path, native)) throw PathNotFound();
     native = AbsoluteFolderPath(std::move(native));
+    // A folder a listing has just handed out is one: asked once, not twice.
+    if (std::string& listed = LastListedFolder(); listed == native) {
+      listed.clear();
+      return MakeLocalFolder(std::move(native));
+    }
     struct stat st {};
     if (::stat(native.c_str(), &st) != 0) throw ErrnoError(errno);
     if (!S_ISDIR(st.st_mode)) throw PathNotFound();

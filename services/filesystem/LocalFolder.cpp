@@ -267,17 +267,21 @@ class ChildEnumerator<Folder> final : public Enumerator<Folder> {
   std::unique_ptr<Folder> Next() override {
     if (!dir_) {
       if (next_ == passed_.size()) return nullptr;
-      return MakeLocalFolder(prefix_ + passed_[next_++]);
+      return HandOut(passed_[next_++]);
     }
     while (const dirent* entry = dir_->Read()) {
-      if (IsWanted(*dir_, *entry, Wanted::kFolders)) {
-        return MakeLocalFolder(prefix_ + entry->d_name);
-      }
+      if (IsWanted(*dir_, *entry, Wanted::kFolders)) return HandOut(entry->d_name);
     }
     return nullptr;
   }
 
  private:
+  std::unique_ptr<Folder> HandOut(std::string_view name) {
+    std::string& listed = LastListedFolder();
+    listed.assign(prefix_).append(name);
+    return MakeLocalFolder(listed);
+  }
+
   std::string prefix_;
   std::optional<DirectoryStream> dir_;
   std::vector<std::string> passed_;

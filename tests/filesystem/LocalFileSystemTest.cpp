@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 #include "TempTree.h"
 #include "services/ServiceError.h"
@@ -49,6 +50,37 @@ TEST(GetFolder, FailsWithTheServiceErrorForWhatThePathNames) {
     return failures;
   });
   EXPECT_EQ(failures, 0);
+}
+
+// A subfolder just handed out is opened without asking again what it is; one
+// that became a file in between still fails as not found, when it is listed.
+TEST(GetFolder, ASubfolderJustListedIsTakenAsListed) {
+  TempTree tree;
+  tree.Folder("sub");
+  tree.File("sub/a.doc");
+  tree.Folder("gone");
+  auto fso = CreateLocalFileSystem();
+  auto folders = fso->GetFolder(tree.Text())->subfolders()->NewEnum();
+  std::map<std::u16string, std::unique_ptr<Folder>> handedOut;
+  while (auto folder = folders->Next()) {
+    const std::u16string path = folder->Path();
+    if (path == tree.Text("gone")) {
+      std::filesystem::remove(tree.Native("gone"));
+      tree.File("gone");
+    }
+    // Right after the listing handed it out, as a walk does.
+    handedOut[path] = fso->GetFolder(path);
+  }
+  ASSERT_EQ(handedOut.size(), 2u);
+  EXPECT_EQ(SortedPaths(*handedOut.at(tree.Text("sub"))->Files()), Paths{tree.Text("sub/a.doc")});
+  try {
+    SortedPaths(*handedOut.at(tree.Text("gone"))->Files());
+    ADD_FAILURE() << "a file was listed as a folder";
+  } catch (const ServiceError& e) {
+    EXPECT_EQ(e.number(), 76);
+  }
+  // Asked by path again, it is looked up: a file is no folder.
+  EXPECT_THROW(fso->GetFolder(tree.Text("gone")), ServiceError);
 }
 
 TEST(GetFolder, PathIsAbsoluteAsTypedWithoutTrailingSeparators) {
