@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 out="$PWD/corpus"
-rm -rf "$out" && mkdir -p "$out/docserver" "$out/linktarget" "$out/ziprewriter" "$out/pdf" "$out/shortcut"
+rm -rf "$out" && mkdir -p "$out/docserver" "$out/linktarget" "$out/ziprewriter" "$out/pdf" "$out/shortcut" "$out/legacy"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
@@ -164,6 +164,31 @@ trailer << /Size 6 /Root 1 0 R >>
 %%EOF
 EOF
 pdf signed "" signed
+
+# --- legacy binary files (compound files), written by the office suite when it
+# is installed: selector byte (see LegacyFuzzer.cpp), then the file.
+if command -v soffice >/dev/null 2>&1; then
+  l="$work/legacy"; mkdir -p "$l/profile/user" "$l/home"
+  ns='xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:of="urn:oasis:names:tc:opendocument:xmlns:of:1.2" office:version="1.3"'
+  cat >"$l/profile/user/registrymodifications.xcu" <<EOF
+<?xml version="1.0" encoding="UTF-8"?><oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance"><item oor:path="/org.openoffice.Office.Common/Save/URL"><prop oor:name="FileSystem" oor:op="fuse"><value>false</value></prop></item></oor:items>
+EOF
+  cat >"$l/sheet.fods" <<EOF
+<?xml version="1.0" encoding="UTF-8"?><office:document $ns office:mimetype="application/vnd.oasis.opendocument.spreadsheet"><office:body><office:spreadsheet><table:table table:name="S"><table:table-row><table:table-cell office:value-type="string"><text:p><text:a xlink:href="file://srv1/proj/c.xls">c</text:a></text:p></table:table-cell><table:table-cell table:formula="of:=['file:///C:/D/p.xls'#\$S.A1]" office:value-type="float" office:value="1"/></table:table-row></table:table><table:table table:name="'file:///C:/D/p.xls'#S"><table:table-source xlink:href="file:///C:/D/p.xls" table:table-name="S" table:mode="copy-results-only"/></table:table></office:spreadsheet></office:body></office:document>
+EOF
+  cat >"$l/text.fodt" <<EOF
+<?xml version="1.0" encoding="UTF-8"?><office:document $ns office:mimetype="application/vnd.oasis.opendocument.text"><office:body><office:text><text:p><text:a xlink:href="file://srv1/proj/a-long-name.doc">a</text:a></text:p></office:text></office:body></office:document>
+EOF
+  (cd "$l" && HOME="$l/home" soffice --headless --norestore --nolockcheck \
+    -env:UserInstallation="file://$l/profile" --convert-to xls sheet.fods >/dev/null 2>&1 &&
+    HOME="$l/home" soffice --headless --norestore --nolockcheck \
+    -env:UserInstallation="file://$l/profile" --convert-to doc text.fodt >/dev/null 2>&1)
+  { printf '\x80'; cat "$l/sheet.xls"; } >"$out/legacy/sheet-repoint"
+  { printf '\x03'; cat "$l/sheet.xls"; } >"$out/legacy/sheet-by-streams"
+  { printf '\x81'; cat "$l/text.doc"; } >"$out/legacy/text-repoint"
+else
+  echo "make-corpus: no office suite; the legacy seeds are left out" >&2
+fi
 
 # --- reference texts: selector byte (syntax, base), then the text
 ref() { printf "\\x$2%s" "$3" >"$out/linktarget/$1"; }

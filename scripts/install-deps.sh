@@ -10,7 +10,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libqpdf-dev
 for group in $groups; do
   case "$group" in
     build) ;;
-    interop) packages+=(libreoffice-writer-nogui libreoffice-calc-nogui) ;;
+    interop) packages+=(libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui python3-olefile) ;;
     windows) packages+=(mingw-w64 wine64 wine) ;;
     screenshot) packages+=(xdotool imagemagick) ;;
     casefold) packages+=(unicode-data) ;;  # only to regenerate services/CaseFold.cpp

@@ -16,7 +16,7 @@ trap 'rm -rf "$work"' EXIT
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
-for target in docserver linktarget ziprewriter pdf shortcut; do
+for target in docserver linktarget ziprewriter pdf shortcut legacy; do
   fuzzer="$root/build/fuzz/fuzz/${target}_fuzzer"
   # Inputs that once failed are run first, each once, so a fault found by
   # chance fails every run until it is mended.

@@ -1,0 +1,153 @@
+#include "services/docserver/WordBinaryText.h"
+
+#include <algorithm>
+
+#include "services/ServiceError.h"
+#include "services/docserver/BiffStream.h"
+#include "services/docserver/DocServerErrors.h"
+#include "services/docserver/HyperlinkObject.h"
+
+namespace quavelle::docserver {
+namespace {
+
+constexpr std::uint16_t kWordIdent = 0xA5EC;
+constexpr std::uint16_t kFirst97Version = 0x00C1;
+constexpr std::uint16_t kEncrypted = 0x0100;
+constexpr std::uint16_t kOneTable = 0x0200;
+constexpr std::uint16_t kObfuscated = 0x8000;
+constexpr std::size_t kClxPair = 33;  // fcClx/lcbClx in the FC/LCB pairs
+constexpr std::uint32_t kMaxCharacters = 1u << 28;
+
+}  // namespace
+
+void WordBinaryText::Damaged(std::u16string_view reason) const {
+  throw ServiceError(
+      error_number::kDamagedPackage,
+      u"Cannot read '" + displayPath_ + u"': damaged document (" + std::u16string(reason) + u")");
+}
+
+WordBinaryText::WordBinaryText(std::string_view wordDocument, const std::u16string& displayPath)
+    : stream_(wordDocument), displayPath_(displayPath) {
+  if (stream_.size() < 34 || BiffU16(stream_, 0) != kWordIdent)
+    Damaged(u"no file information block");
+  if (BiffU16(stream_, 2) < kFirst97Version) {
+    throw ServiceError(
+        error_number::kEncryptedDocument,
+        u"Cannot open '" + displayPath_ +
+            u"': a document older than the 97 binary format, not changed by this server");
+  }
+  const std::uint16_t flags = BiffU16(stream_, 10);
+  if (flags & (kEncrypted | kObfuscated)) {
+    throw ServiceError(error_number::kEncryptedDocument,
+                       u"Cannot open '" + displayPath_ + u"': the document is encrypted");
+  }
+  oneTable_ = (flags & kOneTable) != 0;
+  std::size_t at = 32;
+  const std::size_t shorts = BiffU16(stream_, at);
+  at += 2 + shorts * 2;
+  if (at + 2 > stream_.size()) Damaged(u"file information block cut short");
+  const std::size_t longs = BiffU16(stream_, at);
+  at += 2 + longs * 4;
+  if (at + 2 > stream_.size()) Damaged(u"file information block cut short");
+  const std::size_t pairs = BiffU16(stream_, at);
+  at += 2;
+  if (pairs <= kClxPair || at + (kClxPair + 1) * 8 > stream_.size()) Damaged(u"no piece table");
+  fcClx_ = BiffU32(stream_, at + kClxPair * 8);
+  lcbClx_ = BiffU32(stream_, at + kClxPair * 8 + 4);
+}
+
+void WordBinaryText::ReadText(std::string_view table) {
+  if (std::uint64_t{fcClx_} + lcbClx_ > table.size()) Damaged(u"piece table past its stream");
+  std::string_view clx = table.substr(fcClx_, lcbClx_);
+  std::size_t at = 0;
+  while (at < clx.size() && clx[at] == 0x01) {  // formatting runs before the pieces
+    if (at + 3 > clx.size()) Damaged(u"piece table cut short");
+    at += 3 + BiffU16(clx, at + 1);
+  }
+  if (at + 5 > clx.size() || clx[at] != 0x02) Damaged(u"no piece table");
+  const std::uint32_t size = BiffU32(clx, at + 1);
+  at += 5;
+  if (size > clx.size() - at || size < 4 || (size - 4) % 12 != 0) Damaged(u"piece table size");
+  const std::size_t count = (size - 4) / 12;
+  std::string_view plc = clx.substr(at, size);
+  std::uint32_t total = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    WordPiece p;
+    p.cpBegin = BiffU32(plc, 4 * i);
+    p.cpEnd = BiffU32(plc, 4 * (i + 1));
+    const std::uint32_t fc = BiffU32(plc, 4 * (count + 1) + 8 * i + 2);
+    p.compressed = (fc & 0x40000000) != 0;
+    p.offset = p.compressed ? (fc & 0x3FFFFFFF) / 2 : fc;
+    if (p.cpEnd < p.cpBegin || p.cpBegin != total) Damaged(u"pieces out of order");
+    const std::uint64_t chars = p.cpEnd - p.cpBegin;
+    total = p.cpEnd;
+    if (total > kMaxCharacters || p.offset + chars * (p.compressed ? 1 : 2) > stream_.size())
+      Damaged(u"a piece past the end of the text");
+    pieces_.push_back(p);
+  }
+}
+
+std::vector<std::pair<std::uint32_t, char16_t>> WordBinaryText::FieldMarks() const {
+  std::vector<std::pair<std::uint32_t, char16_t>> marks;
+  for (const WordPiece& p : pieces_) {
+    const std::size_t chars = p.cpEnd - p.cpBegin;
+    const char* at = stream_.data() + p.offset;
+    // The marks are 0x13-0x15: one comparison a character, no copy of the text.
+    if (p.compressed) {
+      for (std::size_t c = 0; c < chars; ++c) {
+        const auto b = static_cast<unsigned char>(at[c]);
+        if (static_cast<unsigned char>(b - 0x13) <= 2)
+          marks.emplace_back(static_cast<std::uint32_t>(p.cpBegin + c), static_cast<char16_t>(b));
+      }
+    } else {
+      for (std::size_t c = 0; c < chars; ++c) {
+        const auto low = static_cast<unsigned char>(at[2 * c]);
+        if (static_cast<unsigned char>(low - 0x13) <= 2 && at[2 * c + 1] == 0)
+          marks.emplace_back(static_cast<std::uint32_t>(p.cpBegin + c), static_cast<char16_t>(low));
+      }
+    }
+  }
+  return marks;
+}
+
+std::u16string WordBinaryText::Text(std::uint32_t cpBegin, std::uint32_t cpEnd) const {
+  std::u16string out;
+  for (std::uint32_t cp = cpBegin; cp < cpEnd; ++cp) {
+    const WordPiece& p = PieceAt(cp);
+    const std::size_t k = cp - p.cpBegin;
+    out += p.compressed
+               ? FromWindows1252(stream_.substr(p.offset + k, 1))
+               : std::u16string(1, static_cast<char16_t>(BiffU16(stream_, p.offset + 2 * k)));
+  }
+  return out;
+}
+
+const WordPiece& WordBinaryText::PieceAt(std::uint32_t cp) const {
+  auto it = std::upper_bound(pieces_.begin(), pieces_.end(), cp,
+                             [](std::uint32_t v, const WordPiece& p) { return v < p.cpEnd; });
+  return *it;  // callers pass positions inside the text
+}
+
+bool WordBinaryText::Overwrite(std::string* doc, std::uint32_t cp,
+                               std::u16string_view replacement) const {
+  std::vector<std::pair<std::size_t, std::string>> writes;
+  for (std::size_t i = 0; i < replacement.size(); ++i) {
+    const WordPiece& p = PieceAt(static_cast<std::uint32_t>(cp + i));
+    const std::size_t k = cp + i - p.cpBegin;
+    if (p.compressed) {
+      auto byte = ToWindows1252(replacement.substr(i, 1));
+      if (!byte) return false;
+      writes.emplace_back(p.offset + k, *byte);
+    } else {
+      const char16_t c = replacement[i];
+      writes.emplace_back(p.offset + 2 * k,
+                          std::string{static_cast<char>(c), static_cast<char>(c >> 8)});
+    }
+  }
+  if (doc) {
+    for (const auto& [at, bytes] : writes) doc->replace(at, bytes.size(), bytes);
+  }
+  return true;
+}
+
+}  // namespace quavelle::docserver

@@ -1,0 +1,130 @@
+#include "SuiteSamples.h"
+
+#include "LegacyFixture.h"
+#include "TempFolder.h"
+
+#include <utility>
+#include <vector>
+
+namespace quavelle::testing {
+namespace {
+
+const char kHead[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:of="urn:oasis:names:tc:opendocument:xmlns:of:1.2" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">
+<office:body><office:spreadsheet>
+)";
+const char kTail[] = "</office:spreadsheet></office:body></office:document>\n";
+
+// Hyperlinks to a drive and a server, formulas that read two other workbooks
+// (with the cached copies of the sheets they read).
+const char kLinkSheets[] = R"(<table:table table:name="Sheet1">
+<table:table-row><table:table-cell office:value-type="string"><text:p><text:a xlink:type="simple" xlink:href="file:///C:/Data/budget.ods">budget</text:a></text:p></table:table-cell></table:table-row>
+<table:table-row><table:table-cell office:value-type="string"><text:p><text:a xlink:type="simple" xlink:href="file://srv1/proj/costs.xls">costs</text:a></text:p></table:table-cell></table:table-row>
+<table:table-row><table:table-cell table:formula="of:=['file:///C:/Data/plan.xls'#$Sheet1.A1]*2" office:value-type="float" office:value="42"><text:p>42</text:p></table:table-cell></table:table-row>
+<table:table-row><table:table-cell table:formula="of:=['file://srv1/proj/data.xls'#$Sheet1.A1]*3" office:value-type="float" office:value="9"><text:p>9</text:p></table:table-cell></table:table-row>
+</table:table>
+)";
+const char kCachedSheets[] =
+    R"(<table:table table:name="'file:///C:/Data/plan.xls'#Sheet1" table:print="false"><table:table-source xlink:type="simple" xlink:href="file:///C:/Data/plan.xls" table:table-name="Sheet1" table:mode="copy-results-only"/><table:table-row><table:table-cell office:value-type="float" office:value="21"><text:p>21</text:p></table:table-cell></table:table-row></table:table>
+<table:table table:name="'file://srv1/proj/data.xls'#Sheet1" table:print="false"><table:table-source xlink:type="simple" xlink:href="file://srv1/proj/data.xls" table:table-name="Sheet1" table:mode="copy-results-only"/><table:table-row><table:table-cell office:value-type="float" office:value="3"><text:p>3</text:p></table:table-cell></table:table-row></table:table>
+)";
+
+std::string SecondSheet(int rows) {
+  std::string out = "<table:table table:name=\"Second\">";
+  for (int i = 1; i <= rows; ++i) {
+    const std::string v = std::to_string(i * 7);
+    out += "<table:table-row><table:table-cell office:value-type=\"float\" office:value=\"" + v +
+           "\"><text:p>" + v +
+           "</text:p></table:table-cell><table:table-cell "
+           "office:value-type=\"string\"><text:p>row " +
+           v + "</text:p></table:table-cell></table:table-row>";
+  }
+  return out + "</table:table>\n";
+}
+
+const char kWriterSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
+<office:body><office:text>
+<text:p>Plan: <text:a xlink:type="simple" xlink:href="file:///C:/Data/plan.xlsx">plan</text:a></text:p>
+<text:p>Report: <text:a xlink:type="simple" xlink:href="file://srv1/proj/report.doc">report</text:a> and again <text:a xlink:type="simple" xlink:href="file://srv1/proj/report.doc">here</text:a></text:p>
+<text:p>Site: <text:a xlink:type="simple" xlink:href="https://example.org/x">site</text:a></text:p>
+<text:p><draw:frame draw:name="logo" text:anchor-type="as-char" svg:width="2cm" svg:height="1cm"><draw:image xlink:type="simple" xlink:show="embed" xlink:actuate="onLoad" xlink:href="file:///C:/Data/logo.png"/></draw:frame></text:p>
+</office:text></office:body></office:document>
+)";
+
+const char kPresentationSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.presentation">
+<office:body><office:presentation>
+<draw:page draw:name="One"><draw:frame svg:x="1cm" svg:y="1cm" svg:width="20cm" svg:height="3cm"><draw:text-box><text:p>See <text:a xlink:type="simple" xlink:href="file:///C:/Data/plan.xls">plan</text:a> and <text:a xlink:type="simple" xlink:href="file://srv1/proj/report.doc">report</text:a></text:p></draw:text-box></draw:frame></draw:page>
+<draw:page draw:name="Two"><draw:frame svg:x="1cm" svg:y="1cm" svg:width="20cm" svg:height="3cm"><draw:text-box><text:p>Again <text:a xlink:type="simple" xlink:href="file://srv1/proj/report.doc">report</text:a> and <text:a xlink:type="simple" xlink:href="https://example.org/">web</text:a></text:p></draw:text-box></draw:frame></draw:page>
+</office:presentation></office:body></office:document>
+)";
+
+// One conversion's folder: sources in src/, results beside them.
+struct Converted {
+  TempFolder folder;
+  Converted(const char* format, const std::vector<std::pair<std::string, std::string>>& sources) {
+    const auto src = folder.path() / "src";
+    std::filesystem::create_directories(src);
+    std::vector<std::filesystem::path> inputs;
+    for (const auto& [name, text] : sources) {
+      WriteFile(src / name, text);
+      inputs.push_back(src / name);
+    }
+    Convert(folder.path() / "suite", format, folder.path(), inputs);
+  }
+  std::filesystem::path operator/(const std::string& name) const { return folder.path() / name; }
+};
+
+const Converted& Workbooks() {
+  static const Converted converted(
+      "xls",
+      {{"links.fods", kHead + std::string(kLinkSheets) + SecondSheet(1) + kCachedSheets + kTail},
+       {"big.fods", kHead + std::string(kLinkSheets) + SecondSheet(600) + kCachedSheets + kTail},
+       {"nolinks.fods", kHead + SecondSheet(3) + kTail}});
+  return converted;
+}
+
+const Converted& Documents() {
+  static const Converted converted("doc", {{"links.fodt", kWriterSource}});
+  return converted;
+}
+
+const Converted& Presentations() {
+  static const Converted converted("ppt", {{"links.fodp", kPresentationSource}});
+  return converted;
+}
+
+}  // namespace
+
+const std::filesystem::path& SuiteSamples::links() const {
+  static const auto path = Workbooks() / "links.xls";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::big() const {
+  static const auto path = Workbooks() / "big.xls";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::noLinks() const {
+  static const auto path = Workbooks() / "nolinks.xls";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::doc() const {
+  static const auto path = Documents() / "links.doc";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::ppt() const {
+  static const auto path = Presentations() / "links.ppt";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::work() const {
+  static const TempFolder folder;
+  return folder.path();
+}
+
+const SuiteSamples& Samples() {
+  static const SuiteSamples samples;
+  return samples;
+}
+
+}  // namespace quavelle::testing
