@@ -6,10 +6,12 @@
 #include "services/PathText.h"
 #include "services/Text.h"
 
+#include "services/docserver/LegacyContent.h"
 #include "services/docserver/PackageContent.h"
 #include "services/docserver/PackageFormat.h"
 #include "services/docserver/PdfContent.h"
 #include "services/docserver/ShortcutContent.h"
+#include "services/docserver/SniffedContent.h"
 
 namespace quavelle::docserver {
 namespace {
@@ -30,10 +32,15 @@ bool Is(std::u16string_view extension, std::u16string_view lowerCase) {
 
 std::unique_ptr<DocumentContent> ContentForFileName(std::u16string_view path,
                                                     const ServerOptions& options) {
+  const std::u16string name(path);
   if (std::unique_ptr<PackageFormat> format = PackageFormatForFileName(path)) {
-    return std::make_unique<PackageContent>(std::u16string(path), std::move(format), options);
+    return std::make_unique<SniffedContent>(
+        std::make_unique<PackageContent>(name, std::move(format), options), false, name);
   }
   const std::u16string_view extension = ExtensionOf(path);
+  if (auto legacy = LegacyContentForExtension(u"." + std::u16string(extension), name)) {
+    return std::make_unique<SniffedContent>(std::move(legacy), true, name);
+  }
   if (Is(extension, u"pdf")) return CreatePdfContent(std::u16string(path));
   if (auto shortcut = ShortcutContentForExtension(extension, std::u16string(path))) return shortcut;
   return nullptr;

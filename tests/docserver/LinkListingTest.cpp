@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PlainFiles, AreDocumentsWithoutLinksAndAreNotRead) {
   auto server = CreateBuiltinDocumentServer();
   // None of these exist: the decision is by name alone.
-  for (const char* name : {"/none/notes.txt", "/none/archive.zip", "/none/old.doc"}) {
+  for (const char* name : {"/none/notes.txt", "/none/archive.zip", "/none/old.rtf"}) {
     std::unique_ptr<Document> document = server->Open(U16(name));
     EXPECT_EQ(document->LinkedDocuments(), nullptr) << name;
     EXPECT_EQ(document->FullName(), U16(name));

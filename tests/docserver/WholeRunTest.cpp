@@ -132,6 +132,53 @@ TEST(WholeRun, ADamagedDocumentStopsTheRunInWalkOrderWithNothingAfterItChanged) 
   }
 }
 
+// A PDF whose one link annotation launches target.
+std::string PdfLaunching(const std::string& target) {
+  const std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R] >>",
+      "<< /Type /Annot /Subtype /Link /Rect [0 0 9 9] /A << /S /Launch /F (" + target + ") >> >>"};
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const std::size_t xref = pdf.size();
+  pdf += "xref\n0 5\n0000000000 65535 f \n";
+  for (std::size_t offset : offsets) {
+    const std::string digits = std::to_string(offset);
+    pdf += std::string(10 - digits.size(), '0') + digits + " 00000 n \n";
+  }
+  return pdf + "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
+         "\n%%EOF\n";
+}
+
+TEST(WholeRun, EveryKindOfDocumentInATreeIsRepointedAndOtherFilesUnderTheirNamesPassedOver) {
+  TempFolder folder;
+  WritePackage(folder / "report.docx", ThreeLinks("r"));
+  std::ofstream(folder / "links.url", std::ios::binary)
+      << "[InternetShortcut]\r\nURL=file://srv1/proj/u.pdf\r\n";
+  std::ofstream(folder / "drawing.pdf", std::ios::binary) << PdfLaunching("//srv1/proj/p.docx");
+  fs::copy_file(fs::path(QUAVELLE_SHORTCUT_FIXTURES) / "wine-share.lnk", folder / "plan.lnk");
+  // Saved under a binary office name, but no compound file.
+  std::ofstream(folder / "notes.doc") << "{\\rtf1\\ansi {\\field{\\*\\fldinst HYPERLINK x}}}";
+  std::ofstream(folder / "export.xls") << "<html><body><table><tr><td>1</td></tr></table>";
+
+  Rows rows;
+  std::u16string description;
+  ASSERT_EQ(RunOver(folder.path(), rows, {}, &description), 0) << ToUtf8(description);
+  EXPECT_EQ(rows.listed.size(), 6u);
+  for (const char* name : {"report.docx", "links.url", "drawing.pdf", "plan.lnk"}) {
+    const std::vector<std::u16string> paths = LinkPaths(folder / name);
+    ASSERT_FALSE(paths.empty()) << name;
+    for (const std::u16string& path : paths) {
+      EXPECT_TRUE(path.starts_with(u"\\\\srv2\\proj\\")) << name << ": " << ToUtf8(path);
+    }
+  }
+  EXPECT_TRUE(LinkPaths(folder / "notes.doc").empty());
+}
+
 TEST(WholeRun, AFailedWriteLeavesThatDocumentUnchangedUnlistedAndNamedInTheError) {
   TempFolder folder;
   const std::vector<fs::path> files = {folder / "a" / "one.docx", folder / "b" / "two.docx"};
