@@ -2,12 +2,12 @@
 # Builds the fuzz targets (clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for a bounded time on a copy of its
 # seed corpus. Any crash, leak, timeout or out-of-memory fails the script.
-# FUZZ_SECONDS sets the time per target (default 60).
+# FUZZ_SECONDS sets the time per target (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 
-seconds="${FUZZ_SECONDS:-60}"
+seconds="${FUZZ_SECONDS:-30}"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 
