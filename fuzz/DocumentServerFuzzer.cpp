@@ -62,8 +62,8 @@ void WriteWhole(const fs::path& path, const std::uint8_t* data, std::size_t size
   std::abort();
 }
 
-// Lists every link; re-points the first one when asked, and says so as soon
-// as it has, since a later link may still fail.
+// Lists every link and re-points the first one when asked; says so once the
+// enumeration has ended, which is when the server writes the document.
 void Walk(quavelle::DocumentServer& server, const std::u16string& path, bool repoint,
           bool& repointed) {
   auto document = server.Open(path);
@@ -71,13 +71,15 @@ void Walk(quavelle::DocumentServer& server, const std::u16string& path, bool rep
   auto links = document->LinkedDocuments();
   if (!links) return;
   auto items = links->NewEnum();
+  bool asked = false;
   for (auto link = items->Next(); link; link = items->Next()) {
     const std::u16string target = link->AbsolutePath();
-    if (repoint && !repointed) {
+    if (repoint && !asked) {
       link->SetPath(kNewPath);
-      repointed = true;
+      asked = true;
     }
   }
+  repointed = asked;
 }
 
 bool Lists(quavelle::DocumentServer& server, const std::u16string& path,
