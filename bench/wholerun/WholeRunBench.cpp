@@ -145,7 +145,7 @@ int Main(const Options& options) {
   const std::string self = fs::read_symlink("/proc/self/exe").string();
   const fs::path report = fs::absolute(options.work) / "run-report.txt";
 
-  std::vector<double> runs, baselines;
+  std::vector<double> runs, baselines, listings, cats, copyTimes;
   long peakKb = 0;
   double rewritesPerDocument = 0;
   std::size_t changedCount = 0, rows = 0;
@@ -165,11 +165,17 @@ int Main(const Options& options) {
     rewritesPerDocument = changed.empty() ? 0 : double(rewrites) / double(changed.size());
     peakKb = std::max(peakKb, run.peakKb);
 
+    // The same walk with nothing to re-point: what reading and listing cost.
+    const Spawned listing = Spawn({self, "--run-once", tree.string(), "\\\\nowhere", "\\\\x",
+                                   (fs::absolute(options.work) / "list-report.txt").string()});
     const Spawned cat = Spawn(
         {"sh", "-c", "find \"$0\" -type f -print0 | xargs -0 cat > /dev/null", tree.string()});
     const double copies = CopyAndFlush(changed, fs::absolute(options.work) / "copies");
     runs.push_back(run.seconds);
     baselines.push_back(cat.seconds + copies);
+    listings.push_back(listing.seconds);
+    cats.push_back(cat.seconds);
+    copyTimes.push_back(copies);
     std::printf("trial %d: run %.2f s; cat %.2f s + %zu flushed copies %.2f s\n", trial + 1,
                 run.seconds, cat.seconds, changed.size(), copies);
   }
