@@ -145,6 +145,9 @@ int Main(const Options& options) {
   const std::string self = fs::read_symlink("/proc/self/exe").string();
   const fs::path report = fs::absolute(options.work) / "run-report.txt";
 
+  // Links left on \\srv2 by an earlier, interrupted benchmark go back first;
+  // this also brings the tree into the page cache, as for cat.
+  Spawn({self, "--run-once", tree.string(), "\\\\srv2", "\\\\srv1", report.string()});
   std::vector<double> runs, baselines, listings, cats, copyTimes;
   long peakKb = 0;
   double rewritesPerDocument = 0;
@@ -184,6 +187,14 @@ int Main(const Options& options) {
               options.shape.packages, options.shape.otherFiles, rows, changedCount);
   std::printf("rewrites per changed document: %.2f (must be 1.0)\n", rewritesPerDocument);
   std::printf("peak memory of the run: %.1f MiB, goal < %.0f MiB\n", peakKb / 1024.0, kPeakGoalMb);
+  // Where the run spends what the baseline does not.
+  const double listing = Median(listings), cat = Median(cats), copies = Median(copyTimes);
+  std::printf("walk and list with nothing to re-point: %.2f s against cat %.2f s: ratio %.2fx\n",
+              listing, cat, listing / cat);
+  std::printf(
+      "re-pointing %zu documents (the run less that walk): %.2f s against their flushed "
+      "copies %.2f s: ratio %.2fx\n",
+      changedCount, run - listing, copies, (run - listing) / copies);
   std::printf(
       "whole run: %.2f s, baseline (cat + flushed copies) %.2f s, goal <= %.1fx: ratio %.2fx\n",
       run, baseline, kGoal, run / baseline);
