@@ -276,6 +276,16 @@ TEST(WholeRun, AKillAtAnyMomentLeavesEachDocumentEntirelyOldOrEntirelyNew) {
     names.push_back("doc" + std::to_string(i) + ".docx");
     WritePackage(originals / names.back(), ThreeLinks("d" + std::to_string(i), filler));
   }
+  // One of every other kind that a run rewrites, each with a link to \\srv1.
+  const fs::path shortcuts(QUAVELLE_SHORTCUT_FIXTURES), fixtures(QUAVELLE_DOCSERVER_FIXTURES);
+  fs::copy_file(fixtures / "sheet.xls", originals / "sheet.xls");
+  fs::copy_file(fixtures / "text.doc", originals / "text.doc");
+  fs::copy_file(shortcuts / "wine-share.lnk", originals / "plan.lnk");
+  std::ofstream(originals / "drawing.pdf", std::ios::binary) << PdfLaunching("//srv1/proj/p.docx");
+  std::ofstream(originals / "links.url", std::ios::binary)
+      << "[InternetShortcut]\r\nURL=file://srv1/proj/u.pdf\r\n";
+  const std::vector<std::string> others = {"sheet.xls", "text.doc", "plan.lnk", "drawing.pdf",
+                                           "links.url"};
   const std::vector<RawEntry> original = ReadEntries(originals / names[0]);
   auto restore = [&] {
     fs::remove_all(tree);
@@ -286,7 +296,7 @@ TEST(WholeRun, AKillAtAnyMomentLeavesEachDocumentEntirelyOldOrEntirelyNew) {
   const auto start = Clock::now();
   Rows rows;
   ASSERT_EQ(RunOver(tree, rows), 0);
-  ASSERT_EQ(rows.listed.size(), 3u * kDocuments);
+  ASSERT_EQ(rows.listed.size(), 3u * kDocuments + others.size());
   const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
 
   int roundsWithBoth = 0;
@@ -316,6 +326,14 @@ TEST(WholeRun, AKillAtAnyMomentLeavesEachDocumentEntirelyOldOrEntirelyNew) {
       const std::vector<RawEntry> entries = ReadEntries(file, false);
       ASSERT_EQ(entries.size(), original.size()) << names[i];
       EXPECT_TRUE(entries.back().bytes == ReadEntries(originals / names[i], false).back().bytes);
+    }
+    for (const std::string& name : others) {
+      int onOld = 0, onNew = 0;
+      for (const std::u16string& path : LinkPaths(tree / name)) {  // reads it whole
+        onOld += path.starts_with(u"\\\\srv1");
+        onNew += path.starts_with(u"\\\\srv2");
+      }
+      EXPECT_EQ(onOld + onNew, 1) << name << " round " << round;
     }
     roundsWithBoth += moved > 0 && moved < kDocuments;
   }
