@@ -6,14 +6,20 @@
 // skipped when neither is set.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PackageFixture.h"
@@ -213,6 +219,65 @@ TEST_P(NetworkShareRun, AFailureHalfWayLeavesTheDocumentsAfterItUntouched) {
       }
     }
   }
+}
+
+// Over SFTP a rename over a closed file is one request to the server, so a
+// run killed at any moment leaves each document old or new there too.
+TEST_F(NetworkShareRun, AKillOnTheSftpMountLeavesEachDocumentEntirelyOldOrEntirelyNew) {
+  const auto sftp = std::ranges::find(shares_, std::string("SSHFS"), &Share::name);
+  if (sftp == shares_.end()) GTEST_SKIP() << "no SFTP mount";
+  constexpr int kDocuments = 4, kKills = 10;
+  std::mt19937 random(7);
+  TempFolder originals;
+  for (int i = 0; i < kDocuments; ++i) {
+    std::string filler(1 << 20, '\0');
+    for (char& c : filler) c = static_cast<char>(random());
+    const std::string n = std::to_string(i);
+    WritePackage(originals / ("doc" + n + ".docx"),
+                 DocxWith({{"word/_rels/document.xml.rels",
+                            Rels(Hyperlink("rId1", "\\\\srv1\\proj\\" + n + "a.xlsx"))},
+                           {"word/_rels/footer1.xml.rels",
+                            Rels(Hyperlink("rId1", "\\\\srv1\\proj\\" + n + "b.xlsx"))},
+                           {"word/media/filler.bin", filler, true}}));
+  }
+  ShareFolder remote(sftp->folder);
+  const fs::path tree = remote.path() / "tree";
+  auto restore = [&] {
+    fs::remove_all(tree);
+    fs::copy(originals.path(), tree);
+  };
+  restore();
+  const auto start = std::chrono::steady_clock::now();
+  Rows rows(tree);
+  ASSERT_EQ(RunOver(tree, rows), 0);
+  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+
+  int roundsWithBoth = 0;
+  for (int round = 0; round < kKills; ++round) {
+    restore();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Rows childRows(tree);
+      ::_exit(RunOver(tree, childRows) == 0 ? 0 : 1);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % (whole.count() + 1)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    int moved = 0;
+    for (int i = 0; i < kDocuments; ++i) {
+      const fs::path file = tree / ("doc" + std::to_string(i) + ".docx");
+      const std::vector<std::u16string> paths = LinkPaths(file);
+      ASSERT_EQ(paths.size(), 2u) << file << " round " << round;
+      const int onNew = paths[0].starts_with(u"\\\\srv2") + paths[1].starts_with(u"\\\\srv2");
+      EXPECT_TRUE(onNew == 0 || onNew == 2) << file << " round " << round;
+      moved += onNew == 2;
+    }
+    roundsWithBoth += moved > 0 && moved < kDocuments;
+  }
+  EXPECT_GT(roundsWithBoth, 0) << "no kill landed between two documents";
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, NetworkShareRun,
