@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bench/docserver/BenchPackages.h"
+#include "bench/support/BenchTools.h"
 #include "core/LinkRetargeting.h"
 #include "core/ResultsList.h"
 #include "core/RunContext.h"
@@ -60,33 +61,6 @@ struct Options {
   fs::path flushFree;  // also measure SetPath here, e.g. on tmpfs
 };
 
-double Seconds(const std::function<void()>& work) {
-  const auto start = Clock::now();
-  work();
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-struct ChildResult {
-  int status = 0;
-  long peakKb = 0;  // the child's own peak resident set
-};
-
-ChildResult Spawn(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-    throw std::runtime_error("cannot start " + args[0]);
-  ChildResult result;
-  rusage usage{};
-  if (wait4(pid, &result.status, 0, &usage) < 0) throw std::runtime_error("wait4 failed");
-  result.peakKb = usage.ru_maxrss;
-  if (!WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0)
-    throw std::runtime_error(args[0] + " failed, status " + std::to_string(result.status));
-  return result;
-}
-
 // Peak resident set of a command, in KiB. Measured by a fresh copy of this
 // program that starts it, because a child's peak includes what its parent had
 // resident when it forked.
@@ -104,15 +78,9 @@ long PeakKb(const fs::path& work, const std::vector<std::string>& command) {
 }
 
 int PeakOf(const std::string& report, const std::vector<std::string>& command) {
-  const ChildResult result = Spawn(command);
+  const ChildRun result = Spawn(command);
   std::ofstream(report) << result.peakKb << "\n";
   return 0;
-}
-
-double Best(int trials, const std::function<double()>& once) {
-  double best = once();
-  for (int i = 1; i < trials; ++i) best = std::min(best, once());
-  return best;
 }
 
 void Report(const std::string& what, double measured, const std::string& baselineName,

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/BenchTools.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/docserver/DocumentFile.h"
@@ -130,12 +131,6 @@ std::vector<fs::path> BaseFiles(const fs::path& dir) {
        {"sheet-s.xls", "sheet-m.xls", "sheet-l.xls", "text-s.doc", "text-m.doc", "text-l.doc"})
     out.push_back(dir / name);
   return out;
-}
-
-double Seconds(const std::function<void()>& work) {
-  const auto start = Clock::now();
-  work();
-  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 std::size_t Walk(const std::vector<fs::path>& files) {

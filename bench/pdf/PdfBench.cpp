@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/BenchTools.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/docserver/DocumentFile.h"
@@ -42,31 +43,6 @@ struct Options {
   int files = 2000;
   int trials = 3;
 };
-
-double Seconds(const std::function<void()>& work) {
-  const auto start = Clock::now();
-  work();
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Best(int trials, const std::function<double()>& once) {
-  double best = once();
-  for (int i = 1; i < trials; ++i) best = std::min(best, once());
-  return best;
-}
-
-void Spawn(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-    throw std::runtime_error("cannot start " + args[0]);
-  int status = 0;
-  if (waitpid(pid, &status, 0) < 0) throw std::runtime_error("waitpid failed");
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw std::runtime_error(args[0] + " failed, status " + std::to_string(status));
-}
 
 // Bytes this process has read through system calls so far.
 std::uint64_t BytesRead() {

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <vector>
 
+#include "bench/support/BenchTools.h"
 #include "core/LinkRetargeting.h"
 #include "services/Text.h"
 #include "services/filesystem/LocalFileSystem.h"
@@ -26,6 +27,8 @@
 
 namespace quavelle {
 namespace {
+
+using bench::Seconds;
 
 void Check(bool ok, const std::string& what) {
   if (!ok) throw std::system_error(errno, std::generic_category(), what);
@@ -176,12 +179,6 @@ long PeakKiB() {
 // Peak memory of a fresh process that walks root once.
 long PeakKiBOfWalk(const std::string& mode, const std::string& root) {
   return std::stol(RunChild({SelfPath(), mode, root}, true));
-}
-
-double Seconds(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 struct Stats {

@@ -121,8 +121,7 @@ std::string PlainPdf(std::size_t bytes, std::mt19937_64& random) {
   std::vector<std::string> objects = {
       "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-          "\nendstream"};
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"};
   std::string pdf = "%PDF-1.4\n";
   std::vector<std::size_t> offsets;
   for (std::size_t i = 0; i < objects.size(); ++i) {

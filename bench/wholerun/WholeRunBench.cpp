@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/BenchTools.h"
 #include "bench/wholerun/TreeGenerator.h"
 #include "core/LinkRetargeting.h"
 #include "services/ServiceError.h"
@@ -88,28 +89,6 @@ int RunOnce(const fs::path& tree, const std::string& oldDrive, const std::string
   return 0;
 }
 
-struct Spawned {
-  double seconds = 0;
-  long peakKb = 0;
-};
-
-Spawned Spawn(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const auto start = Clock::now();
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-    throw std::runtime_error("cannot start " + args[0]);
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) < 0) throw std::runtime_error("wait4 failed");
-  Spawned result{std::chrono::duration<double>(Clock::now() - start).count(), usage.ru_maxrss};
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw std::runtime_error(args[0] + " failed, status " + std::to_string(status));
-  return result;
-}
-
 // A flushed copy of each document, as a careful copy tool makes it.
 double CopyAndFlush(const std::vector<fs::path>& documents, const fs::path& scratch) {
   fs::create_directories(scratch);
@@ -134,11 +113,6 @@ double CopyAndFlush(const std::vector<fs::path>& documents, const fs::path& scra
   return seconds;
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 int Main(const Options& options) {
   const fs::path tree = fs::absolute(options.work) / "tree";
   MakeTree(tree, options.shape);
@@ -155,8 +129,8 @@ int Main(const Options& options) {
   for (int trial = 0; trial < options.trials; ++trial) {
     // Each trial moves the same links back, so every trial has the same work.
     const bool forth = trial % 2 == 0;
-    const Spawned run = Spawn({self, "--run-once", tree.string(), forth ? "\\\\srv1" : "\\\\srv2",
-                               forth ? "\\\\srv2" : "\\\\srv1", report.string()});
+    const ChildRun run = Spawn({self, "--run-once", tree.string(), forth ? "\\\\srv1" : "\\\\srv2",
+                                forth ? "\\\\srv2" : "\\\\srv1", report.string()});
     std::ifstream in(report);
     std::size_t rewrites = 0;
     in >> rows >> rewrites;
@@ -169,9 +143,9 @@ int Main(const Options& options) {
     peakKb = std::max(peakKb, run.peakKb);
 
     // The same walk with nothing to re-point: what reading and listing cost.
-    const Spawned listing = Spawn({self, "--run-once", tree.string(), "\\\\nowhere", "\\\\x",
-                                   (fs::absolute(options.work) / "list-report.txt").string()});
-    const Spawned cat = Spawn(
+    const ChildRun listing = Spawn({self, "--run-once", tree.string(), "\\\\nowhere", "\\\\x",
+                                    (fs::absolute(options.work) / "list-report.txt").string()});
+    const ChildRun cat = Spawn(
         {"sh", "-c", "find \"$0\" -type f -print0 | xargs -0 cat > /dev/null", tree.string()});
     const double copies = CopyAndFlush(changed, fs::absolute(options.work) / "copies");
     runs.push_back(run.seconds);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "services/PathText.h"
 #include "services/Text.h"
 #include "services/docserver/DocServerErrors.h"
 #include "services/docserver/ErrnoError.h"
@@ -18,18 +19,6 @@ namespace quavelle::docserver {
 namespace {
 
 int Fault(const FaultHook& hook, ReplaceStep step) { return hook ? hook(step) : 0; }
-
-std::string FolderOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // How file systems and network clients say they keep no extended attributes:
 // some user-space clients answer EIO for every such call.
@@ -180,8 +169,9 @@ Replacement ReplaceFileAtomically(const std::string& realPath, int originalFd,
                                   const ServerOptions& options,
                                   const std::function<void(int fd)>& write,
                                   const std::function<void()>& closeOriginal) {
-  const std::string folder = FolderOf(realPath);
-  const std::string name = NameOf(realPath);
+  // realPath is absolute, so it always names a folder.
+  const std::string folder(FolderOf(std::string_view(realPath)));
+  const std::string name(FileNameOf(std::string_view(realPath)));
   if (int fault = Fault(options.faultHook, ReplaceStep::CreateTemp)) {
     throw ErrnoError(fault, u"Cannot write", displayPath);
   }
