@@ -127,27 +127,20 @@ std::vector<std::pair<std::uint32_t, char16_t>> WordBinaryText::FieldMarks() con
       read_(p.offset + std::uint64_t{first} * width, buffer.data(), buffer.size());
       const char* at = buffer.data();
       const auto cp = static_cast<std::uint32_t>(p.cpBegin + first);
-      // The marks are 0x13-0x15: one comparison a character.
+      // The marks are 0x13-0x15; blocks of 32 bytes with no such byte are
+      // passed over, the others looked at a character at a time.
+      constexpr std::size_t kBlock = 32;
       const std::size_t bytes = count * width;
-      if (p.compressed) {
-        for (std::size_t c = 0; c < count; ++c) {
-          if (c % 8 == 0 && c + 8 <= bytes && !MayHoldMark(at + c)) {
-            c += 7;
-            continue;
-          }
-          const auto b = static_cast<unsigned char>(at[c]);
-          if (static_cast<unsigned char>(b - 0x13) <= 2)
-            marks.emplace_back(static_cast<std::uint32_t>(cp + c), static_cast<char16_t>(b));
-        }
-      } else {
-        for (std::size_t c = 0; c < count; ++c) {
-          if (c % 4 == 0 && 2 * c + 8 <= bytes && !MayHoldMark(at + 2 * c)) {
-            c += 3;
-            continue;
-          }
-          const auto low = static_cast<unsigned char>(at[2 * c]);
-          if (static_cast<unsigned char>(low - 0x13) <= 2 && at[2 * c + 1] == 0)
-            marks.emplace_back(static_cast<std::uint32_t>(cp + c), static_cast<char16_t>(low));
+      for (std::size_t b = 0; b < bytes; b += kBlock) {
+        const std::size_t blockEnd = std::min(bytes, b + kBlock);
+        if (blockEnd - b == kBlock && !MayHoldMark(at + b) && !MayHoldMark(at + b + 8) &&
+            !MayHoldMark(at + b + 16) && !MayHoldMark(at + b + 24))
+          continue;
+        for (std::size_t i = b; i < blockEnd; i += width) {
+          const auto low = static_cast<unsigned char>(at[i]);
+          if (static_cast<unsigned char>(low - 0x13) <= 2 && (width == 1 || at[i + 1] == 0))
+            marks.emplace_back(static_cast<std::uint32_t>(cp + i / width),
+                               static_cast<char16_t>(low));
         }
       }
       first += count;
