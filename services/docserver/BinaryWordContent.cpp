@@ -42,8 +42,15 @@ void BinaryWordContent::Load(const DocumentFile& file) {
                        u"Cannot open '" + path_ + u"': no WordDocument stream");
   }
   documentEntry_ = *document;
-  document_ = compound_->ReadStream(documentEntry_);
-  text_ = std::make_unique<WordBinaryText>(document_, path_);
+  document_.reset();
+  text_ = std::make_unique<WordBinaryText>(
+      compound_->entries()[documentEntry_].size,
+      [compound = compound_.get(), entry = documentEntry_,
+       chain = compound_->StreamChain(documentEntry_)](std::uint64_t at, char* out,
+                                                       std::size_t length) {
+        compound->ReadStreamPart(entry, chain, at, out, length);
+      },
+      path_);
   auto table = compound_->Find({text_->tableStream()});
   if (!table) {
     throw ServiceError(error_number::kDamagedPackage,
@@ -138,6 +145,11 @@ void BinaryWordContent::FindDataCopies() {
           {Kind::PictureName, at, header + total - at, {}, {}, places_[f].target, places_[f].path});
     }
   }
+}
+
+const std::string& BinaryWordContent::Document() const {
+  if (!document_) document_ = compound_->ReadStream(documentEntry_);
+  return *document_;
 }
 
 std::size_t BinaryWordContent::ListLinks() { return links_.size(); }
@@ -248,7 +260,7 @@ void BinaryWordContent::Repoint(std::size_t index, const std::u16string& newPath
 }
 
 BinaryWordContent::Edits BinaryWordContent::Apply() const {
-  Edits e{document_, data_, false};
+  Edits e{Document(), data_, false};
   for (const Place& p : places_) {
     if (p.path == p.target.absolutePath) continue;
     std::u16string reason;
@@ -263,16 +275,21 @@ BinaryWordContent::Edits BinaryWordContent::Apply() const {
       e.data.replace(p.at, bytes->size(), *bytes);
     }
   }
-  e.changed = e.document != document_ || e.data != data_;
+  e.changed = e.document != Document() || e.data != data_;
   return e;
 }
 
-bool BinaryWordContent::HasChanges() const { return Apply().changed; }
+bool BinaryWordContent::HasChanges() const {
+  // Nothing re-pointed: no need to read the document to compare it.
+  bool repointed = false;
+  for (const Place& p : places_) repointed = repointed || p.path != p.target.absolutePath;
+  return repointed && Apply().changed;
+}
 
 void BinaryWordContent::WriteChanged(int outFd, const FaultHook& faultHook) {
   Edits e = Apply();
   std::map<std::uint32_t, std::string> streams;
-  if (e.document != document_) streams[documentEntry_] = std::move(e.document);
+  if (e.document != Document()) streams[documentEntry_] = std::move(e.document);
   if (dataEntry_ && e.data != data_) streams[*dataEntry_] = std::move(e.data);
   compound_->Write(streams, file_->fd(), outFd, faultHook);
 }

@@ -54,6 +54,9 @@ class BinaryWordContent : public DocumentContent {
   std::optional<std::string> Render(const Place& place, const std::u16string& newPath,
                                     std::u16string& reason) const;
   Edits Apply() const;
+  // The whole WordDocument stream, read on first use: listing reads only
+  // the parts it needs.
+  const std::string& Document() const;
 
   std::u16string path_;
   TargetContext context_;
@@ -61,7 +64,8 @@ class BinaryWordContent : public DocumentContent {
   std::unique_ptr<CompoundFile> compound_;
   std::uint32_t documentEntry_ = 0;
   std::optional<std::uint32_t> dataEntry_;
-  std::string document_, data_;
+  mutable std::optional<std::string> document_;
+  std::string data_;
   std::unique_ptr<WordBinaryText> text_;
   std::vector<Place> places_;
   std::vector<std::size_t> links_;  // the first place of each target

@@ -351,6 +351,44 @@ std::string CompoundFile::ReadStream(std::uint32_t entry) const {
   return out;
 }
 
+std::vector<std::uint32_t> CompoundFile::StreamChain(std::uint32_t entry) const {
+  const CompoundEntry& e = entries_.at(entry);
+  if (e.type != CompoundEntry::kStream || e.size == 0) return {};
+  if (InMiniStream(e))
+    return Chain(e.start, miniFat_, entries_[0].size / kMiniSectorSize, u"mini stream");
+  return Chain(e.start, fat_, fileSectors_, u"stream");
+}
+
+void CompoundFile::ReadStreamPart(std::uint32_t entry, const std::vector<std::uint32_t>& chain,
+                                  std::uint64_t at, char* out, std::size_t length) const {
+  const CompoundEntry& e = entries_.at(entry);
+  if (at > e.size || length > e.size - at) Fail(u"read past the end of '" + e.name + u"'");
+  const bool mini = InMiniStream(e);
+  const std::uint64_t unit = mini ? kMiniSectorSize : sectorSize_;
+  if (at + length > chain.size() * unit) Fail(u"stream size past its sectors");
+  std::size_t done = 0;
+  while (done < length) {
+    const std::uint64_t pos = at + done;
+    const std::size_t i = static_cast<std::size_t>(pos / unit);
+    const std::uint64_t inSector = pos % unit;
+    std::size_t run = 1;
+    while (i + run < chain.size() && chain[i + run] == chain[i] + run &&
+           run * unit - inSector < length - done)
+      ++run;
+    const auto part =
+        static_cast<std::size_t>(std::min<std::uint64_t>(run * unit - inSector, length - done));
+    if (mini) {
+      const std::uint64_t from = std::uint64_t{chain[i]} * unit + inSector;
+      if (from + part > miniStream_.size()) Fail(u"mini stream sector out of range");
+      std::memcpy(out + done, miniStream_.data() + from, part);
+    } else {
+      if (chain[i] >= fileSectors_) Fail(u"sector " + Number(chain[i]) + u" out of range");
+      ReadInto(out + done, (std::uint64_t{chain[i]} + 1) * unit + inSector, part);
+    }
+    done += part;
+  }
+}
+
 void CompoundFile::ReadStreamInPieces(std::uint32_t entry,
                                       const std::function<void(std::string_view)>& visit) const {
   const CompoundEntry& e = entries_.at(entry);

@@ -49,6 +49,12 @@ class CompoundFile {
   // each piece is valid only during its call.
   void ReadStreamInPieces(std::uint32_t entry,
                           const std::function<void(std::string_view)>& visit) const;
+  // The sectors (mini sectors for a small stream) of a stream, for ReadStreamPart.
+  std::vector<std::uint32_t> StreamChain(std::uint32_t entry) const;
+  // Reads length bytes of the stream from at into out, one read per run of
+  // adjacent sectors; chain is the stream's StreamChain. Fails past its end.
+  void ReadStreamPart(std::uint32_t entry, const std::vector<std::uint32_t>& chain,
+                      std::uint64_t at, char* out, std::size_t length) const;
   const std::u16string& displayPath() const { return displayPath_; }
 
   // Writes the file to outFd with the streams in replacements (entry -> new

@@ -1,6 +1,7 @@
 #include "services/docserver/WordBinaryText.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "services/ServiceError.h"
 #include "services/docserver/BiffStream.h"
@@ -18,6 +19,18 @@ constexpr std::uint16_t kObfuscated = 0x8000;
 constexpr std::size_t kClxPair = 33;  // fcClx/lcbClx in the FC/LCB pairs
 constexpr std::uint32_t kMaxCharacters = 1u << 28;
 
+// Whether any of the 8 bytes at at is a field mark byte (0x13-0x15): text
+// holds few marks, so most words are passed over in one test.
+bool MayHoldMark(const char* at) {
+  std::uint64_t x = 0;
+  std::memcpy(&x, at, sizeof x);
+  constexpr std::uint64_t kOnes = ~std::uint64_t{0} / 255;
+  constexpr std::uint64_t kAbove = 0x12, kBelow = 0x16;  // exclusive bounds
+  const std::uint64_t low7 = x & kOnes * 127;
+  return ((kOnes * (127 + kBelow) - low7) & ~x & (low7 + kOnes * (127 - kAbove)) & kOnes * 128) !=
+         0;
+}
+
 }  // namespace
 
 void WordBinaryText::Damaged(std::u16string_view reason) const {
@@ -26,34 +39,47 @@ void WordBinaryText::Damaged(std::u16string_view reason) const {
       u"Cannot read '" + displayPath_ + u"': damaged document (" + std::u16string(reason) + u")");
 }
 
-WordBinaryText::WordBinaryText(std::string_view wordDocument, const std::u16string& displayPath)
-    : stream_(wordDocument), displayPath_(displayPath) {
-  if (stream_.size() < 34 || BiffU16(stream_, 0) != kWordIdent)
-    Damaged(u"no file information block");
-  if (BiffU16(stream_, 2) < kFirst97Version) {
+std::string_view WordBinaryText::Prefix(std::size_t length) {
+  const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_));
+  if (prefix_.size() < want) {
+    const std::size_t had = prefix_.size();
+    prefix_.resize(want);
+    read_(had, prefix_.data() + had, want - had);
+  }
+  return prefix_;
+}
+
+WordBinaryText::WordBinaryText(std::uint64_t size, Reader read, const std::u16string& displayPath)
+    : size_(size), read_(std::move(read)), displayPath_(displayPath) {
+  std::string_view fib = Prefix(34);
+  if (fib.size() < 34 || BiffU16(fib, 0) != kWordIdent) Damaged(u"no file information block");
+  if (BiffU16(fib, 2) < kFirst97Version) {
     throw ServiceError(
         error_number::kEncryptedDocument,
         u"Cannot open '" + displayPath_ +
             u"': a document older than the 97 binary format, not changed by this server");
   }
-  const std::uint16_t flags = BiffU16(stream_, 10);
+  const std::uint16_t flags = BiffU16(fib, 10);
   if (flags & (kEncrypted | kObfuscated)) {
     throw ServiceError(error_number::kEncryptedDocument,
                        u"Cannot open '" + displayPath_ + u"': the document is encrypted");
   }
   oneTable_ = (flags & kOneTable) != 0;
   std::size_t at = 32;
-  const std::size_t shorts = BiffU16(stream_, at);
+  const std::size_t shorts = BiffU16(fib, at);
   at += 2 + shorts * 2;
-  if (at + 2 > stream_.size()) Damaged(u"file information block cut short");
-  const std::size_t longs = BiffU16(stream_, at);
+  fib = Prefix(at + 2);
+  if (at + 2 > fib.size()) Damaged(u"file information block cut short");
+  const std::size_t longs = BiffU16(fib, at);
   at += 2 + longs * 4;
-  if (at + 2 > stream_.size()) Damaged(u"file information block cut short");
-  const std::size_t pairs = BiffU16(stream_, at);
+  fib = Prefix(at + 2);
+  if (at + 2 > fib.size()) Damaged(u"file information block cut short");
+  const std::size_t pairs = BiffU16(fib, at);
   at += 2;
-  if (pairs <= kClxPair || at + (kClxPair + 1) * 8 > stream_.size()) Damaged(u"no piece table");
-  fcClx_ = BiffU32(stream_, at + kClxPair * 8);
-  lcbClx_ = BiffU32(stream_, at + kClxPair * 8 + 4);
+  fib = Prefix(at + (kClxPair + 1) * 8);
+  if (pairs <= kClxPair || at + (kClxPair + 1) * 8 > fib.size()) Damaged(u"no piece table");
+  fcClx_ = BiffU32(fib, at + kClxPair * 8);
+  lcbClx_ = BiffU32(fib, at + kClxPair * 8 + 4);
 }
 
 void WordBinaryText::ReadText(std::string_view table) {
@@ -81,30 +107,43 @@ void WordBinaryText::ReadText(std::string_view table) {
     if (p.cpEnd < p.cpBegin || p.cpBegin != total) Damaged(u"pieces out of order");
     const std::uint64_t chars = p.cpEnd - p.cpBegin;
     total = p.cpEnd;
-    if (total > kMaxCharacters || p.offset + chars * (p.compressed ? 1 : 2) > stream_.size())
+    if (total > kMaxCharacters || p.offset + chars * (p.compressed ? 1 : 2) > size_)
       Damaged(u"a piece past the end of the text");
     pieces_.push_back(p);
   }
 }
 
 std::vector<std::pair<std::uint32_t, char16_t>> WordBinaryText::FieldMarks() const {
+  // Each piece is read in parts through one buffer, never the whole stream.
+  constexpr std::size_t kPart = 64 << 10;
   std::vector<std::pair<std::uint32_t, char16_t>> marks;
+  std::string buffer;
   for (const WordPiece& p : pieces_) {
+    const std::size_t width = p.compressed ? 1 : 2;
     const std::size_t chars = p.cpEnd - p.cpBegin;
-    const char* at = stream_.data() + p.offset;
-    // The marks are 0x13-0x15: one comparison a character, no copy of the text.
-    if (p.compressed) {
-      for (std::size_t c = 0; c < chars; ++c) {
-        const auto b = static_cast<unsigned char>(at[c]);
-        if (static_cast<unsigned char>(b - 0x13) <= 2)
-          marks.emplace_back(static_cast<std::uint32_t>(p.cpBegin + c), static_cast<char16_t>(b));
+    for (std::size_t first = 0; first < chars;) {
+      const std::size_t count = std::min(chars - first, kPart / width);
+      buffer.resize(count * width);
+      read_(p.offset + std::uint64_t{first} * width, buffer.data(), buffer.size());
+      const char* at = buffer.data();
+      const auto cp = static_cast<std::uint32_t>(p.cpBegin + first);
+      // The marks are 0x13-0x15; blocks of 32 bytes with no such byte are
+      // passed over, the others looked at a character at a time.
+      constexpr std::size_t kBlock = 32;
+      const std::size_t bytes = count * width;
+      for (std::size_t b = 0; b < bytes; b += kBlock) {
+        const std::size_t blockEnd = std::min(bytes, b + kBlock);
+        if (blockEnd - b == kBlock && !MayHoldMark(at + b) && !MayHoldMark(at + b + 8) &&
+            !MayHoldMark(at + b + 16) && !MayHoldMark(at + b + 24))
+          continue;
+        for (std::size_t i = b; i < blockEnd; i += width) {
+          const auto low = static_cast<unsigned char>(at[i]);
+          if (static_cast<unsigned char>(low - 0x13) <= 2 && (width == 1 || at[i + 1] == 0))
+            marks.emplace_back(static_cast<std::uint32_t>(cp + i / width),
+                               static_cast<char16_t>(low));
+        }
       }
-    } else {
-      for (std::size_t c = 0; c < chars; ++c) {
-        const auto low = static_cast<unsigned char>(at[2 * c]);
-        if (static_cast<unsigned char>(low - 0x13) <= 2 && at[2 * c + 1] == 0)
-          marks.emplace_back(static_cast<std::uint32_t>(p.cpBegin + c), static_cast<char16_t>(low));
-      }
+      first += count;
     }
   }
   return marks;
@@ -112,12 +151,20 @@ std::vector<std::pair<std::uint32_t, char16_t>> WordBinaryText::FieldMarks() con
 
 std::u16string WordBinaryText::Text(std::uint32_t cpBegin, std::uint32_t cpEnd) const {
   std::u16string out;
-  for (std::uint32_t cp = cpBegin; cp < cpEnd; ++cp) {
+  std::string bytes;
+  for (std::uint32_t cp = cpBegin; cp < cpEnd;) {
     const WordPiece& p = PieceAt(cp);
     const std::size_t k = cp - p.cpBegin;
-    out += p.compressed
-               ? FromWindows1252(stream_.substr(p.offset + k, 1))
-               : std::u16string(1, static_cast<char16_t>(BiffU16(stream_, p.offset + 2 * k)));
+    const std::size_t count = std::min(cpEnd, p.cpEnd) - cp;
+    const std::size_t width = p.compressed ? 1 : 2;
+    bytes.resize(count * width);
+    read_(p.offset + std::uint64_t{k} * width, bytes.data(), bytes.size());
+    if (p.compressed) {
+      out += FromWindows1252(bytes);
+    } else {
+      for (std::size_t c = 0; c < count; ++c) out += static_cast<char16_t>(BiffU16(bytes, 2 * c));
+    }
+    cp += static_cast<std::uint32_t>(count);
   }
   return out;
 }

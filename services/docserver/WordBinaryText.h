@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,9 +19,13 @@ struct WordPiece {
 
 class WordBinaryText {
  public:
-  // Reads the header of wordDocument; fails with 1002 for encrypted or
-  // pre-97 documents, 1003 for a damaged header, naming displayPath.
-  WordBinaryText(std::string_view wordDocument, const std::u16string& displayPath);
+  // Reads length bytes of the WordDocument stream from at into out.
+  using Reader = std::function<void(std::uint64_t at, char* out, std::size_t length)>;
+
+  // Reads the header of the WordDocument stream (size bytes, read through
+  // read as needed); fails with 1002 for encrypted or pre-97 documents, 1003
+  // for a damaged header, naming displayPath.
+  WordBinaryText(std::uint64_t size, Reader read, const std::u16string& displayPath);
 
   // "1Table" or "0Table": the stream holding the piece table.
   const char16_t* tableStream() const { return oneTable_ ? u"1Table" : u"0Table"; }
@@ -30,7 +35,7 @@ class WordBinaryText {
   // The field marks (begin, separator, end) of the whole text (all stories),
   // as character position and mark, in order.
   std::vector<std::pair<std::uint32_t, char16_t>> FieldMarks() const;
-  // The characters from cpBegin up to cpEnd.
+  // The characters from cpBegin up to cpEnd (read from the stream).
   std::u16string Text(std::uint32_t cpBegin, std::uint32_t cpEnd) const;
   const WordPiece& PieceAt(std::uint32_t cp) const;
 
@@ -43,7 +48,12 @@ class WordBinaryText {
  private:
   [[noreturn]] void Damaged(std::u16string_view reason) const;
 
-  std::string_view stream_;
+  // The first bytes of the stream, at least length of them when it holds as many.
+  std::string_view Prefix(std::size_t length);
+
+  std::uint64_t size_ = 0;
+  Reader read_;
+  std::string prefix_;
   std::u16string displayPath_;
   bool oneTable_ = false;
   std::uint32_t fcClx_ = 0, lcbClx_ = 0;

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -159,6 +160,43 @@ TEST(CompoundFile, ContentIsChosenByStreamsWhateverTheName) {
   ASSERT_NE(content, nullptr);
   content->Load(file);
   EXPECT_EQ(content->ListLinks(), 4u);
+}
+
+// Parts read through a stream's chain, straight from the file, match the
+// whole stream's bytes, across sector runs and in the mini stream.
+TEST(CompoundFile, StreamPartsMatchTheWholeStream) {
+  struct Part {
+    const char* name;
+    fs::path source;
+    std::uint64_t at;
+    std::size_t length;  // SIZE_MAX: to the end
+  };
+  const Part kParts[] = {
+      {"regular: first bytes", Samples().big(), 0, 10},
+      {"regular: across a sector", Samples().big(), 500, 30},
+      {"regular: many sectors", Samples().big(), 1000, 70000},
+      {"regular: the tail", Samples().big(), 3, SIZE_MAX},
+      {"mini: across mini sectors", Samples().links(), 60, 10},
+      {"mini: whole", Samples().links(), 0, SIZE_MAX},
+      {"mini: last byte", Samples().links(), 0, 1},
+  };
+  for (const Part& p : kParts) {
+    const std::u16string name = NativePathToText(p.source.string());
+    docserver::DocumentFile file = docserver::DocumentFile::Open(name);
+    CompoundFile compound(file.fd(), file.identity().size, name);
+    const auto entry = compound.Find({u"Workbook"});
+    ASSERT_TRUE(entry) << p.name;
+    const std::string whole = compound.ReadStream(*entry);
+    ASSERT_LE(p.at, whole.size()) << p.name;
+    const std::size_t length = std::min(p.length, whole.size() - p.at);
+    std::string part(length, '\0');
+    const auto chain = compound.StreamChain(*entry);
+    compound.ReadStreamPart(*entry, chain, p.at, part.data(), part.size());
+    EXPECT_EQ(part, whole.substr(p.at, length)) << p.name;
+    EXPECT_THROW(compound.ReadStreamPart(*entry, chain, whole.size() - 1, part.data(), 2),
+                 ServiceError)
+        << p.name;
+  }
 }
 
 struct Replacement {
