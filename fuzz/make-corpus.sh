@@ -210,11 +210,11 @@ ref odf-part 06 'Pictures/1.png'
 ref odf-web 04 'https://example.org/x'
 # --- shortcuts: selector byte (kind, new path; see ShortcutFuzzer.cpp), then the file
 lnk="$PWD/../tests/shortcuts/fixtures"
-for f in wine-drive wine-share; do
+for f in shell-drive shell-share; do
   { printf '\x00'; cat "$lnk/$f.lnk"; } >"$out/shortcut/$f"
 done
-{ printf '\x02'; cat "$lnk/wine-drive.lnk"; } >"$out/shortcut/wine-drive-to-share"
-{ printf '\x06'; cat "$lnk/wine-drive.lnk"; } >"$out/shortcut/wine-drive-to-accents"
+{ printf '\x02'; cat "$lnk/shell-drive.lnk"; } >"$out/shortcut/shell-drive-to-share"
+{ printf '\x06'; cat "$lnk/shell-drive.lnk"; } >"$out/shortcut/shell-drive-to-accents"
 printf '\x01[InternetShortcut]\r\nURL=file:///C:/Data/plan%%20A.pdf\r\nIconIndex=0\r\nIconFile=\\\\srv1\\proj\\a.ico\r\n' \
   >"$out/shortcut/url-code-page"
 printf '\x03\xEF\xBB\xBF[InternetShortcut]\nURL=file://srv1/proj/\xC3\x9Cbersicht.pdf\n[Other]\nURL=file:///C:/x\n' \

@@ -160,7 +160,7 @@ TEST(WholeRun, EveryKindOfDocumentInATreeIsRepointedAndOtherFilesUnderTheirNames
   std::ofstream(folder / "links.url", std::ios::binary)
       << "[InternetShortcut]\r\nURL=file://srv1/proj/u.pdf\r\n";
   std::ofstream(folder / "drawing.pdf", std::ios::binary) << PdfLaunching("//srv1/proj/p.docx");
-  fs::copy_file(fs::path(QUAVELLE_SHORTCUT_FIXTURES) / "wine-share.lnk", folder / "plan.lnk");
+  fs::copy_file(fs::path(QUAVELLE_SHORTCUT_FIXTURES) / "shell-share.lnk", folder / "plan.lnk");
   // Saved under a binary office name, but no compound file.
   std::ofstream(folder / "notes.doc") << "{\\rtf1\\ansi {\\field{\\*\\fldinst HYPERLINK x}}}";
   std::ofstream(folder / "export.xls") << "<html><body><table><tr><td>1</td></tr></table>";
@@ -280,7 +280,7 @@ TEST(WholeRun, AKillAtAnyMomentLeavesEachDocumentEntirelyOldOrEntirelyNew) {
   const fs::path shortcuts(QUAVELLE_SHORTCUT_FIXTURES), fixtures(QUAVELLE_DOCSERVER_FIXTURES);
   fs::copy_file(fixtures / "sheet.xls", originals / "sheet.xls");
   fs::copy_file(fixtures / "text.doc", originals / "text.doc");
-  fs::copy_file(shortcuts / "wine-share.lnk", originals / "plan.lnk");
+  fs::copy_file(shortcuts / "shell-share.lnk", originals / "plan.lnk");
   std::ofstream(originals / "drawing.pdf", std::ios::binary) << PdfLaunching("//srv1/proj/p.docx");
   std::ofstream(originals / "links.url", std::ios::binary)
       << "[InternetShortcut]\r\nURL=file://srv1/proj/u.pdf\r\n";

@@ -110,14 +110,14 @@ TEST_P(ShortcutFiles, RepointWriteAndReadBack) {
 INSTANTIATE_TEST_SUITE_P(
     Shortcuts, ShortcutFiles,
     ::testing::Values(
-        FileCase{"WineDrive",
-                 "wine-drive.lnk",
+        FileCase{"ShellDrive",
+                 "shell-drive.lnk",
                  "",
                  ".lnk",
                  {"C:\\Data\\plan.docx"},
                  u"D:\\Data\\plan.docx"},
-        FileCase{"WineShare",
-                 "wine-share.lnk",
+        FileCase{"ShellShare",
+                 "shell-share.lnk",
                  "",
                  ".lnk",
                  {"\\\\srv1\\proj\\plan.docx"},
@@ -138,9 +138,9 @@ struct RefusedCase {
 
 TEST(ShortcutContentTest, RefusalLeavesFileAndContentAsTheyWere) {
   for (const RefusedCase& c :
-       {RefusedCase{"wine-drive.lnk", u"\\\\srv2\\c\\Data\\plan.docx", 1009},
-        RefusedCase{"wine-drive.lnk", u"D:\\Other\\plan.docx", 1009},
-        RefusedCase{"wine-share.lnk", u"\\\\srv2\\\u8a08\u753b\\plan.docx", 1009}}) {
+       {RefusedCase{"shell-drive.lnk", u"\\\\srv2\\c\\Data\\plan.docx", 1009},
+        RefusedCase{"shell-drive.lnk", u"D:\\Other\\plan.docx", 1009},
+        RefusedCase{"shell-share.lnk", u"\\\\srv2\\\u8a08\u753b\\plan.docx", 1009}}) {
     testing::TempFolder folder;
     const fs::path document = folder / "refused.lnk";
     WriteBytes(document, ReadBytes(kFixtures / c.fixture));
@@ -164,7 +164,7 @@ TEST(ShortcutContentTest, RefusalLeavesFileAndContentAsTheyWere) {
 TEST(ShortcutContentTest, DamagedShortcutFailsToLoad) {
   testing::TempFolder folder;
   for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
-           {"truncated.lnk", ReadBytes(kFixtures / "wine-drive.lnk").substr(0, 200)},
+           {"truncated.lnk", ReadBytes(kFixtures / "shell-drive.lnk").substr(0, 200)},
            {"empty.lnk", ""},
            {"text.lnk", "[InternetShortcut]\r\nURL=file:///C:/a.pdf\r\n"}}) {
     WriteBytes(folder / name, bytes);
@@ -183,7 +183,7 @@ TEST(ShortcutContentTest, DamagedShortcutFailsToLoad) {
 TEST(ShortcutContentTest, WriteFailureNamesTheDocument) {
   testing::TempFolder folder;
   const fs::path document = folder / "plan.lnk";
-  WriteBytes(document, ReadBytes(kFixtures / "wine-drive.lnk"));
+  WriteBytes(document, ReadBytes(kFixtures / "shell-drive.lnk"));
   DocumentFile file = DocumentFile::Open(Text(document));
   auto content = Loaded(document, file);
   content->Repoint(0, u"E:\\Data\\plan.docx");
