@@ -205,7 +205,7 @@ TEST_P(NetworkShareRun, AFailureHalfWayLeavesTheDocumentsAfterItUntouched) {
     // Two documents were re-pointed before the failure; every other file,
     // the failed one among them, is as it was, and nothing else is there.
     const std::map<std::string, std::string> after = Contents(remote.path());
-    ASSERT_EQ(after.size(), before.size());
+    ASSERT_EQ(Names(after), Names(before));
     int changed = 0;
     for (const auto& [name, bytes] : before) {
       ASSERT_TRUE(after.count(name)) << name;
