@@ -11,6 +11,7 @@
 
 #include "services/PathText.h"
 #include "services/Text.h"
+#include "services/docserver/BusyRetry.h"
 #include "services/docserver/DocServerErrors.h"
 #include "services/docserver/ErrnoError.h"
 #include "services/docserver/TempFile.h"
@@ -127,7 +128,10 @@ void WriteAndRename(TempFile& temp, int dir, const std::string& name, int origin
   // Closed first: a file server will not rename an open file.
   if (int error = temp.Close()) throw ErrnoError(error, u"Cannot write", displayPath);
   fault = Fault(faultHook, ReplaceStep::Rename);
-  if (fault == 0 && ::renameat(dir, temp.name().c_str(), dir, name.c_str()) != 0) fault = errno;
+  if (fault == 0) {
+    fault =
+        RetriedWhileBusy([&] { return ::renameat(dir, temp.name().c_str(), dir, name.c_str()); });
+  }
   if (fault != 0) throw ErrnoError(fault, u"Cannot write", displayPath);
 }
 

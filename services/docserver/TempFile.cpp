@@ -4,11 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <random>
-#include <thread>
 
+#include "services/docserver/BusyRetry.h"
 #include "services/docserver/ErrnoError.h"
 
 namespace quavelle::docserver {
@@ -52,13 +51,7 @@ int TempFile::Remove() {
   Close();
   if (removed_ || name_.empty()) return 0;
   removed_ = true;
-  // An SMB client may hold the file for a moment after it was closed, and
-  // refuses to delete it until then.
-  for (int attempt = 0;; ++attempt) {
-    if (::unlinkat(folder_.get(), name_.c_str(), 0) == 0) return 0;
-    if (errno != EBUSY || attempt == 40) return errno;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  return RetriedWhileBusy([&] { return ::unlinkat(folder_.get(), name_.c_str(), 0); });
 }
 
 }  // namespace quavelle::docserver
