@@ -203,7 +203,10 @@ std::vector<Located> Locate(pugi::xml_document& doc, const std::vector<Attribute
   return out;
 }
 
-std::string EscapeAttribute(std::string_view value, char quote) {
+// The value as markup: in an attribute delimited by quote, or, with no quote,
+// as element text, where tabs and line feeds stand as they are.
+std::string Escape(std::string_view value, char quote) {
+  const bool attribute = quote != '\0';
   std::string out;
   out.reserve(value.size());
   for (char c : value) {
@@ -224,34 +227,10 @@ std::string EscapeAttribute(std::string_view value, char quote) {
         out += quote == '\'' ? "&apos;" : "'";
         break;
       case '\t':
-        out += "&#9;";
+        out += attribute ? "&#9;" : "\t";
         break;
       case '\n':
-        out += "&#10;";
-        break;
-      case '\r':
-        out += "&#13;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-std::string EscapeText(std::string_view value) {
-  std::string out;
-  out.reserve(value.size());
-  for (char c : value) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
+        out += attribute ? "&#10;" : "\n";
         break;
       case '\r':
         out += "&#13;";
@@ -427,8 +406,7 @@ std::string XmlPart::WithAttributeValues(const std::vector<AttributeChange>& cha
     std::size_t at = 0;
     for (const Splice& splice : splices) {
       result.append(m.text, at, splice.begin - at);
-      result += splice.text ? EscapeText(*splice.value)
-                            : EscapeAttribute(*splice.value, m.text[splice.begin - 1]);
+      result += Escape(*splice.value, splice.text ? '\0' : m.text[splice.begin - 1]);
       at = splice.end;
     }
     result.append(m.text, at, std::string::npos);
