@@ -10,7 +10,7 @@
 // full path that AbsolutePath gives (a Windows path for drives and shares).
 // Pure text work; the caller decodes and encodes the string's bytes.
 //
-// File specification strings (/F, /UF, /DOS, /Unix, a launch's /Win /F):
+// File name strings (/F, /UF, /DOS, /Unix, a launch's /Win /F):
 //   /C/Data/a.doc, /C:/Data/a.doc      C:\Data\a.doc   (the first component is the drive)
 //   //srv1/proj/a.doc                  \\srv1\proj\a.doc
 //   /srv1/proj/a.doc                   \\srv1\proj\a.doc (a first component longer than a
@@ -32,7 +32,7 @@
 namespace quavelle::docserver {
 
 enum class PdfNameSyntax {
-  FileSpec,  // a file specification string
+  FileName,  // a file name string
   Uri,       // the address of a URI action
 };
 

@@ -49,26 +49,26 @@ class Survey {
     if (Key(holder, key).isString()) link.places.push_back({holder, key, top, syntax});
   }
 
-  // The strings of a file specification: a string, or a dictionary whose
+  // The strings of a file dictionary: a string, or a dictionary whose
   // forms name one file. An embedded file names no file outside.
-  void FileSpec(PdfLinkPlaces& link, Handle holder, const char* key, QPDFObjGen top) {
-    Handle spec = Key(holder, key);
-    if (spec.isString()) {
-      link.places.push_back({holder, key, top, PdfNameSyntax::FileSpec});
+  void FileName(PdfLinkPlaces& link, Handle holder, const char* key, QPDFObjGen top) {
+    Handle named = Key(holder, key);
+    if (named.isString()) {
+      link.places.push_back({holder, key, top, PdfNameSyntax::FileName});
       return;
     }
-    if (!spec.isDictionary() || !FirstVisit(spec) || spec.hasKey("/EF")) return;
-    const QPDFObjGen specTop = TopOf(spec, top);
+    if (!named.isDictionary() || !FirstVisit(named) || named.hasKey("/EF")) return;
+    const QPDFObjGen namedTop = TopOf(named, top);
     const PdfNameSyntax syntax =
-        IsName(spec.getKey("/FS"), "/URL") ? PdfNameSyntax::Uri : PdfNameSyntax::FileSpec;
-    for (const char* form : {"/UF", "/F"}) AddString(link, spec, form, specTop, syntax);
-    pendingPlatformForms_.push_back({spec, specTop});
+        IsName(named.getKey("/FS"), "/URL") ? PdfNameSyntax::Uri : PdfNameSyntax::FileName;
+    for (const char* form : {"/UF", "/F"}) AddString(link, named, form, namedTop, syntax);
+    pendingPlatformForms_.push_back({named, namedTop});
   }
 
   void PlatformForms(PdfLinkPlaces& link) {
-    for (const auto& [spec, top] : pendingPlatformForms_) {
+    for (const auto& [named, top] : pendingPlatformForms_) {
       for (const char* form : {"/DOS", "/Unix"}) {
-        AddString(link, spec, form, top, PdfNameSyntax::FileSpec);
+        AddString(link, named, form, top, PdfNameSyntax::FileName);
       }
     }
     pendingPlatformForms_.clear();
@@ -80,10 +80,10 @@ class Survey {
     if (IsName(type, "/URI")) {
       AddString(link, action, "/URI", top, PdfNameSyntax::Uri);
     } else if (IsName(type, "/GoToR") || IsName(type, "/Launch")) {
-      FileSpec(link, action, "/F", top);
+      FileName(link, action, "/F", top);
       Handle windows = action.getKey("/Win");
       if (windows.isDictionary() && FirstVisit(windows)) {
-        AddString(link, windows, "/F", TopOf(windows, top), PdfNameSyntax::FileSpec);
+        AddString(link, windows, "/F", TopOf(windows, top), PdfNameSyntax::FileName);
       }
       PlatformForms(link);
     }

@@ -9,7 +9,7 @@
 #include "services/docserver/PdfFileName.h"
 
 // Where a PDF keeps strings that may name other files: URI actions, the file
-// specifications of remote go-to and launch actions (with a launch's /Win /F),
+// file names of remote go-to and launch actions (with a launch's /Win /F),
 // reached from link and other annotations, outline items, the open action,
 // additional actions of the document, pages and form fields, and chained /Next
 // actions. Reads only the objects on those paths, never a content stream.
@@ -20,7 +20,7 @@ struct PdfStringPlace {
   QPDFObjectHandle holder;  // the dictionary that holds the string
   std::string key;          // "/URI", "/F", "/UF", "/DOS", "/Unix"
   QPDFObjGen top;           // the indirect object holder is part of; written again on change
-  PdfNameSyntax syntax = PdfNameSyntax::FileSpec;
+  PdfNameSyntax syntax = PdfNameSyntax::FileName;
 };
 
 // Every string that names one link's target, the most exact first (/UF, /F,

@@ -66,7 +66,7 @@ std::vector<KindCase> KindCases() {
        0,
        u"\\\\srv2\\proj\\a.xlsx",
        {"\"/F\": " + JsonText("\\\\srv2\\proj\\a.xlsx"), "\"/O\": \"u:open\""}},
-      {"file-specification-dictionary",
+      {"file-dictionary",
        OnePagePdf("", "4 0 R",
                   {LinkAnnotation("<< /S /GoToR /F 5 0 R /D [0 /Fit] >>"),
                    "<< /Type /Filespec /F (/C/Data/a.pdf) /UF (/C/Data/a.pdf) /DOS "
@@ -153,7 +153,7 @@ TEST(PdfContent, WebLinksAndEmbeddedFilesAreNoFileLinks) {
       // a relative URI counts from the document's base address, not from its folder
       OnePagePdf("/URI << /Base (https://example.org/docs/) >>", "4 0 R",
                  {LinkAnnotation("<< /S /URI /URI (plan.docx) >>")}),
-      // a file specification with the file's bytes inside names nothing outside
+      // a file dictionary with the file's bytes inside names nothing outside
       OnePagePdf("", "4 0 R",
                  {LinkAnnotation("<< /S /Launch /F << /Type /Filespec /F (/C/a.txt) /EF << /F 5 0 "
                                  "R >> >> >>"),
@@ -200,7 +200,7 @@ struct FormsCase {
   std::vector<std::string> readBack;
 };
 
-TEST(PdfContent, TheFormsOfOneFileSpecificationMoveTogether) {
+TEST(PdfContent, TheFormsOfOneFileDictionaryMoveTogether) {
   const std::string pdf = OnePagePdf(
       "", "4 0 R 6 0 R",
       {LinkAnnotation("<< /S /GoToR /F 5 0 R /D [0 /Fit] >>"),
@@ -268,7 +268,7 @@ TEST(PdfContent, RelativeAndAbsoluteFormsStayInTheirForm) {
        "\\\\srv1\\proj\\plan.pdf", "\\\\srv2\\proj\\plan.pdf", "\"/F\": \"u:/srv2/proj/plan.pdf\""},
       {"windows-path", "<< /S /Launch /F (C:\\\\Data\\\\plan.docx) >>", "C:\\Data\\plan.docx",
        "\\\\srv2\\proj\\plan.docx", "\"/F\": " + JsonText("\\\\srv2\\proj\\plan.docx")},
-      {"file-url-in-a-specification", "<< /S /Launch /F (file:///C:/Data/Q1 plan.docx) >>",
+      {"file-url-in-a-file-dictionary", "<< /S /Launch /F (file:///C:/Data/Q1 plan.docx) >>",
        "C:\\Data\\Q1 plan.docx", "D:\\Data\\Q1 plan.docx",
        "\"/F\": \"u:file:///D:/Data/Q1 plan.docx\""},
   };

@@ -13,7 +13,7 @@
 namespace quavelle::docserver {
 namespace {
 
-constexpr PdfNameSyntax kSpec = PdfNameSyntax::FileSpec;
+constexpr PdfNameSyntax kSpec = PdfNameSyntax::FileName;
 constexpr PdfNameSyntax kUri = PdfNameSyntax::Uri;
 
 struct ReadCase {
