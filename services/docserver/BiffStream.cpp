@@ -62,41 +62,6 @@ std::uint32_t BiffU32(std::string_view d, std::size_t at) {
                                                           << 16;
 }
 
-void BiffRecordReader::Feed(std::string_view piece) {
-  while (!piece.empty()) {
-    if (!pending_.empty() || piece.size() < 4) {
-      // Complete the header, then the record, from this piece.
-      const std::size_t header =
-          pending_.size() < 4 ? std::min(4 - pending_.size(), piece.size()) : 0;
-      pending_.append(piece.substr(0, header));
-      piece.remove_prefix(header);
-      if (pending_.size() < 4) return;
-      const std::size_t whole = 4 + std::size_t{BiffU16(pending_, 2)};
-      const std::size_t more = std::min(whole - pending_.size(), piece.size());
-      pending_.append(piece.substr(0, more));
-      piece.remove_prefix(more);
-      if (pending_.size() < whole) return;
-      visit_(BiffRecord{offset_, BiffU16(pending_, 0), std::string_view(pending_).substr(4)});
-      offset_ += whole;
-      pending_.clear();
-      continue;
-    }
-    const std::size_t whole = 4 + std::size_t{BiffU16(piece, 2)};
-    if (whole > piece.size()) {
-      pending_.assign(piece);
-      return;
-    }
-    visit_(BiffRecord{offset_, BiffU16(piece, 0), piece.substr(4, whole - 4)});
-    offset_ += whole;
-    piece.remove_prefix(whole);
-  }
-}
-
-void BiffRecordReader::Finish() const {
-  if (pending_.find_first_not_of('\0') != std::string::npos)
-    DamagedBiffStream(displayPath_, u"a record runs past the end");
-}
-
 std::vector<BiffRecord> WalkBiffRecords(std::string_view stream,
                                         const std::u16string& displayPath) {
   std::vector<BiffRecord> records;

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -54,24 +53,6 @@ void ForEachBiffRecord(std::string_view stream, const std::u16string& displayPat
     at += 4 + std::size_t{length};
   }
 }
-
-// The records of a stream handed over in pieces (see ForEachBiffRecord); a
-// record's data is valid only during its visit.
-class BiffRecordReader {
- public:
-  using Visit = std::function<void(const BiffRecord&)>;
-  BiffRecordReader(std::u16string displayPath, Visit visit)
-      : displayPath_(std::move(displayPath)), visit_(std::move(visit)) {}
-  void Feed(std::string_view piece);
-  // The stream has ended: a record cut short fails with 1003.
-  void Finish() const;
-
- private:
-  std::u16string displayPath_;
-  Visit visit_;
-  std::string pending_;     // the start of a record the next piece completes
-  std::size_t offset_ = 0;  // in the stream, of the next record
-};
 
 // Every record of stream.
 std::vector<BiffRecord> WalkBiffRecords(std::string_view stream, const std::u16string& displayPath);

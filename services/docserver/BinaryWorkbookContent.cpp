@@ -4,6 +4,7 @@
 
 #include "services/ServiceError.h"
 #include "services/Text.h"
+#include "services/docserver/BiffRecordCursor.h"
 #include "services/docserver/DocServerErrors.h"
 #include "services/docserver/DocumentFile.h"
 #include "services/docserver/FileWriting.h"
@@ -16,6 +17,7 @@ namespace {
 constexpr std::uint16_t kSelfReference = 0x0401;
 constexpr std::uint16_t kAddInReference = 0x3A01;
 constexpr std::uint16_t kBiff8 = 0x0600;
+constexpr std::uint16_t kSharedStrings = 0x00FC;
 constexpr std::size_t kHLinkObjectStart = 24;  // after the cell range and class ID
 
 struct ExternalBookPath {
@@ -41,6 +43,36 @@ std::optional<ExternalBookPath> ReadExternalBook(std::string_view d) {
   return p;
 }
 
+// Moves cursor, at the shared strings, to the first sheet after them, if a
+// sheet starts where the workbook says.
+bool SkipToFirstSheet(BiffRecordCursor& cursor, const std::vector<std::uint32_t>& sheets) {
+  std::optional<std::uint32_t> next;
+  for (std::uint32_t at : sheets) {
+    if (at >= cursor.position() && (!next || at < *next)) next = at;
+  }
+  if (!next) return false;
+  auto header = cursor.HeaderAt(*next);
+  if (!header || header->first != biff::kBof) return false;
+  cursor.Seek(*next);
+  return true;
+}
+
+// Moves cursor, at a sheet's cell index, past the cell table, if the last
+// cell block ends where the index says.
+void SkipCellTable(BiffRecordCursor& cursor, std::string_view index) {
+  // Reserved, first and last row, then the position of each cell block's
+  // index record; the table ends with the last of them.
+  constexpr std::size_t kBlocks = 16;
+  if (index.size() < kBlocks + 4) return;
+  const std::uint32_t last = BiffU32(index, kBlocks + (index.size() - kBlocks) / 4 * 4 - 4);
+  if (last < cursor.position()) return;
+  auto header = cursor.HeaderAt(last);
+  if (!header || header->first != biff::kDbCell ||
+      std::uint64_t{last} + 4 + header->second > cursor.size())
+    return;
+  cursor.Seek(std::uint64_t{last} + 4 + header->second);
+}
+
 }  // namespace
 
 BinaryWorkbookContent::BinaryWorkbookContent(std::u16string documentPath)
@@ -60,29 +92,75 @@ void BinaryWorkbookContent::Load(const DocumentFile& file) {
   }
   workbookEntry_ = *workbook;
   records_.clear();
-  bool first = true, globals = true;
-  BiffRecordReader reader(path_, [&](const BiffRecord& r) {
-    if (first && (r.type != biff::kBof || r.data.size() < 2 || BiffU16(r.data, 0) != kBiff8)) {
-      throw ServiceError(error_number::kEncryptedDocument,
-                         u"Cannot open '" + path_ + u"': not a workbook in the 97 binary format");
-    }
-    first = false;
-    if (globals && r.type == biff::kFilePass) {
-      throw ServiceError(error_number::kEncryptedDocument,
-                         u"Cannot open '" + path_ + u"': the workbook is encrypted");
-    }
-    if (r.type == biff::kEof) globals = false;  // the end of the workbook globals
-    if (r.type == biff::kSupBook || r.type == biff::kHLink)
-      records_.push_back({r.offset, r.type, std::string(r.data)});
-  });
-  compound_->ReadStreamInPieces(workbookEntry_,
-                                [&reader](std::string_view piece) { reader.Feed(piece); });
-  reader.Finish();
-  if (first) {
-    throw ServiceError(error_number::kEncryptedDocument,
-                       u"Cannot open '" + path_ + u"': not a workbook in the 97 binary format");
-  }
+  WalkWorkbook();
   FindLinks();
+}
+
+void BinaryWorkbookContent::WalkWorkbook() {
+  const std::uint64_t size = compound_->entries()[workbookEntry_].size;
+  BiffRecordCursor cursor(
+      size,
+      [compound = compound_.get(), entry = workbookEntry_,
+       chain = compound_->StreamChain(workbookEntry_)](std::uint64_t at, char* out,
+                                                       std::size_t length) {
+        compound->ReadStreamPart(entry, chain, at, out, length);
+      },
+      path_);
+  auto notBiff8 = [this] {
+    return ServiceError(error_number::kEncryptedDocument,
+                        u"Cannot open '" + path_ + u"': not a workbook in the 97 binary format");
+  };
+  // Links sit only in external-book records of the globals (before the
+  // shared strings) and in hyperlink records of the sheets (after the cell
+  // table): the shared strings and indexed cell tables are passed over. What
+  // is passed over is walked in full before anything is written.
+  std::vector<std::uint32_t> sheets;
+  bool globals = true;
+  BiffRecord r;
+  if (!cursor.Next(r) || r.type != biff::kBof || r.data.size() < 2 || BiffU16(r.data, 0) != kBiff8)
+    throw notBiff8();
+  auto wanted = [](std::uint16_t type) {
+    switch (type) {
+      case biff::kFilePass:
+      case biff::kEof:
+      case biff::kBoundSheet:
+      case biff::kSupBook:
+      case biff::kHLink:
+      case kSharedStrings:
+      case biff::kIndex:
+        return true;
+      default:
+        return false;
+    }
+  };
+  while (cursor.NextOf(r, wanted)) {
+    switch (r.type) {
+      case biff::kFilePass:
+        if (globals) {
+          throw ServiceError(error_number::kEncryptedDocument,
+                             u"Cannot open '" + path_ + u"': the workbook is encrypted");
+        }
+        break;
+      case biff::kEof:
+        globals = false;  // the end of the workbook globals
+        break;
+      case biff::kBoundSheet:
+        if (globals && r.data.size() >= 4) sheets.push_back(BiffU32(r.data, 0));
+        break;
+      case biff::kSupBook:
+      case biff::kHLink:
+        records_.push_back({r.offset, r.type, std::string(r.data)});
+        break;
+      case kSharedStrings:
+        if (globals && SkipToFirstSheet(cursor, sheets)) globals = false;
+        break;
+      case biff::kIndex:
+        if (!globals) SkipCellTable(cursor, r.data);
+        break;
+      default:
+        break;
+    }
+  }
 }
 
 void BinaryWorkbookContent::FindLinks() {

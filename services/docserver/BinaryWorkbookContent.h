@@ -38,6 +38,7 @@ class BinaryWorkbookContent : public DocumentContent {
     std::optional<LinkTarget> url;
   };
 
+  void WalkWorkbook();
   void FindLinks();
   std::optional<std::string> RecordFor(const Link& link, const std::u16string& path) const;
   std::map<std::size_t, std::string> Edits() const;

@@ -389,34 +389,6 @@ void CompoundFile::ReadStreamPart(std::uint32_t entry, const std::vector<std::ui
   }
 }
 
-void CompoundFile::ReadStreamInPieces(std::uint32_t entry,
-                                      const std::function<void(std::string_view)>& visit) const {
-  const CompoundEntry& e = entries_.at(entry);
-  if (e.type != CompoundEntry::kStream || e.size == 0) return;
-  if (InMiniStream(e)) {
-    visit(ReadStream(entry));
-    return;
-  }
-  // Small enough to stay on the heap, large enough for few calls.
-  constexpr std::size_t kPiece = 64 << 10;
-  const std::vector<std::uint32_t> chain = Chain(e.start, fat_, fileSectors_, u"stream");
-  if (e.size > chain.size() * std::uint64_t{sectorSize_}) Fail(u"stream size past its sectors");
-  std::string buffer(kPiece, '\0');
-  std::uint64_t done = 0;
-  for (std::size_t i = 0; done < e.size;) {
-    std::size_t run = 1;
-    while (i + run < chain.size() && chain[i + run] == chain[i] + run &&
-           (run + 1) * sectorSize_ <= kPiece && done + run * sectorSize_ < e.size)
-      ++run;
-    const auto length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(run * sectorSize_, e.size - done));
-    ReadInto(buffer.data(), (std::uint64_t{chain[i]} + 1) * sectorSize_, length);
-    visit(std::string_view(buffer.data(), length));
-    done += length;
-    i += run;
-  }
-}
-
 // The edited copy of a compound file's tables while a new file is planned.
 class CompoundRewrite {
  public:

@@ -45,10 +45,6 @@ class CompoundFile {
   // The stream or storage at path below the root (names compare ignoring case).
   std::optional<std::uint32_t> Find(const std::vector<std::u16string_view>& path) const;
   std::string ReadStream(std::uint32_t entry) const;
-  // Hands the stream to visit in pieces, in order, through one small buffer;
-  // each piece is valid only during its call.
-  void ReadStreamInPieces(std::uint32_t entry,
-                          const std::function<void(std::string_view)>& visit) const;
   // The sectors (mini sectors for a small stream) of a stream, for ReadStreamPart.
   std::vector<std::uint32_t> StreamChain(std::uint32_t entry) const;
   // Reads length bytes of the stream from at into out, one read per run of

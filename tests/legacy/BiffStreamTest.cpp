@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "services/ServiceError.h"
+#include "services/docserver/BiffRecordCursor.h"
 
 namespace quavelle::docserver {
 namespace {
@@ -100,26 +101,70 @@ TEST(BiffStream, AStreamWhosePositionsAreWrongIsNotWritten) {
   EXPECT_THROW(RewriteBiffStream(s.bytes, records, {}, u"book.xls"), ServiceError);
 }
 
-TEST(BiffStream, RecordsArriveWholeWhateverThePieces) {
+BiffRecordCursor Cursor(const std::string& bytes, std::size_t window) {
+  return BiffRecordCursor(
+      bytes.size(),
+      [&bytes](std::uint64_t at, char* out, std::size_t length) {
+        ASSERT_LE(at + length, bytes.size());
+        bytes.copy(out, length, at);
+      },
+      u"book.xls", window);
+}
+
+TEST(BiffStream, CursorReadsWholeRecordsWhateverItsWindow) {
   const Stream s = Build(Le(1, 2) + Le(3, 2) + '\0' + "a.x");
   const auto whole = WalkBiffRecords(s.bytes, u"book.xls");
-  for (std::size_t piece : {1u, 3u, 4u, 7u, 64u}) {
+  for (std::size_t window : {1u, 3u, 4u, 7u, 64u, 1u << 16}) {
+    auto cursor = Cursor(s.bytes, window);
     std::vector<std::pair<std::size_t, std::string>> seen;
-    BiffRecordReader reader(u"book.xls", [&seen](const BiffRecord& r) {
-      seen.emplace_back(r.offset, std::string(r.data));
-    });
-    for (std::size_t at = 0; at < s.bytes.size(); at += piece)
-      reader.Feed(std::string_view(s.bytes).substr(at, piece));
-    reader.Finish();
-    ASSERT_EQ(seen.size(), whole.size()) << piece;
+    for (BiffRecord r; cursor.Next(r);) seen.emplace_back(r.offset, std::string(r.data));
+    ASSERT_EQ(seen.size(), whole.size()) << window;
     for (std::size_t i = 0; i < whole.size(); ++i) {
-      EXPECT_EQ(seen[i].first, whole[i].offset);
-      EXPECT_EQ(seen[i].second, whole[i].data);
+      EXPECT_EQ(seen[i].first, whole[i].offset) << window;
+      EXPECT_EQ(seen[i].second, whole[i].data) << window;
+    }
+    // Moved to the sheet's first record, it reads on from there.
+    auto jumping = Cursor(s.bytes, window);
+    auto header = jumping.HeaderAt(s.sheetAt);
+    ASSERT_TRUE(header) << window;
+    EXPECT_EQ(header->first, biff::kBof);
+    EXPECT_EQ(header->second, 16u);
+    jumping.Seek(s.sheetAt);
+    BiffRecord r;
+    ASSERT_TRUE(jumping.Next(r));
+    EXPECT_EQ(r.offset, s.sheetAt);
+    ASSERT_TRUE(jumping.Next(r));
+    EXPECT_EQ(r.type, biff::kIndex);
+    EXPECT_FALSE(jumping.HeaderAt(s.bytes.size() - 3)) << window;
+  }
+}
+
+TEST(BiffStream, CursorFailsOnARecordCutShortButNotOnPadding) {
+  const Stream s = Build(Le(1, 2) + Le(3, 2) + '\0' + "a.x");
+  const struct {
+    std::string bytes;
+    bool damaged;
+  } kCases[] = {
+      {s.bytes.substr(0, s.bytes.size() - 3), true},  // the last record's header cut
+      {s.bytes.substr(0, s.sstAt + 6), true},         // a record's data cut
+      {s.bytes + std::string(3, '\0'), false},        // padding shorter than a header
+      {s.bytes + std::string(8, '\0'), false},        // empty records
+      {s.bytes + std::string("\0\x01", 2), true},
+  };
+  for (const auto& c : kCases) {
+    for (std::size_t window : {5u, 1u << 16}) {
+      auto cursor = Cursor(c.bytes, window);
+      auto walk = [&cursor] {
+        for (BiffRecord r; cursor.Next(r);) {
+        }
+      };
+      if (c.damaged) {
+        EXPECT_THROW(walk(), ServiceError) << c.bytes.size() << " " << window;
+      } else {
+        EXPECT_NO_THROW(walk()) << c.bytes.size() << " " << window;
+      }
     }
   }
-  BiffRecordReader cut(u"book.xls", [](const BiffRecord&) {});
-  cut.Feed(std::string_view(s.bytes).substr(0, s.bytes.size() - 3));
-  EXPECT_THROW(cut.Finish(), ServiceError);
 }
 
 }  // namespace
