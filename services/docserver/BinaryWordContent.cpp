@@ -56,10 +56,25 @@ void BinaryWordContent::Load(const DocumentFile& file) {
     throw ServiceError(error_number::kDamagedPackage,
                        u"Cannot open '" + path_ + u"': no table stream");
   }
-  text_->ReadText(compound_->ReadStream(*table));
+  text_->ReadText(
+      compound_->entries()[*table].size,
+      [compound = compound_.get(), entry = *table, chain = compound_->StreamChain(*table)](
+          std::uint64_t at, char* out, std::size_t length) {
+        compound->ReadStreamPart(entry, chain, at, out, length);
+      });
+  // The field tables spare reading the whole text; when they disagree with
+  // it anywhere, every character is read instead.
+  WordFieldMarks marks;
+  if (auto listed = text_->ListedFieldMarks(); listed && FindFields(*listed, true)) {
+    marks = std::move(*listed);
+  } else {
+    places_.clear();
+    marks = text_->FieldMarks();
+    FindFields(marks, false);
+  }
+  // The data stream's objects are reached only through fields.
   dataEntry_ = compound_->Find({u"Data"});
-  data_ = dataEntry_ ? compound_->ReadStream(*dataEntry_) : std::string();
-  FindFields();
+  data_ = dataEntry_ && !marks.empty() ? compound_->ReadStream(*dataEntry_) : std::string();
   FindDataCopies();
   for (std::size_t i = 0; i < places_.size(); ++i) {
     bool seen = false;
@@ -68,27 +83,44 @@ void BinaryWordContent::Load(const DocumentFile& file) {
   }
 }
 
-void BinaryWordContent::FindFields() {
-  // Begin positions of open fields, and whether a nested field sits in the
-  // instruction (a computed path: left alone).
-  constexpr std::uint32_t kNone = 0xFFFFFFFF;
-  std::vector<std::pair<std::uint32_t, bool>> open;
-  std::vector<std::uint32_t> separator;
-  for (const auto& [cp, c] : text_->FieldMarks()) {
+bool BinaryWordContent::FindFields(const WordFieldMarks& marks, bool check) {
+  // The marks' indexes of open fields' begins and separators, and whether a
+  // nested field sits in the instruction (a computed path: left alone).
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  struct Open {
+    std::size_t begin, separator;
+    bool nested;
+  };
+  std::vector<Open> open;
+  for (std::size_t i = 0; i < marks.size(); ++i) {
+    const char16_t c = marks[i].second;
     if (c == kFieldBegin) {
-      if (!open.empty() && separator.back() == kNone) open.back().second = true;
-      open.emplace_back(cp, false);
-      separator.push_back(kNone);
+      if (!open.empty() && open.back().separator == kNone) open.back().nested = true;
+      open.push_back({i, kNone, false});
     } else if (c == kFieldSeparator && !open.empty()) {
-      if (separator.back() == kNone) separator.back() = cp;
+      if (open.back().separator == kNone) open.back().separator = i;
     } else if (c == kFieldEnd && !open.empty()) {
-      const auto [begin, nested] = open.back();
-      const std::uint32_t end = separator.back() == kNone ? cp : separator.back();
+      const Open field = open.back();
       open.pop_back();
-      separator.pop_back();
-      if (nested) continue;
+      const std::size_t last = field.separator == kNone ? i : field.separator;
+      const std::uint32_t begin = marks[field.begin].first, end = marks[last].first;
+      std::u16string text;
+      if (check) {
+        // The text holds these marks and no others from begin to end.
+        text = text_->Text(begin, end + 1);
+        std::size_t k = field.begin;
+        for (std::size_t at = 0; at < text.size(); ++at) {
+          if (text[at] < kFieldBegin || text[at] > kFieldEnd) continue;
+          if (k > last || marks[k].first != begin + at || marks[k].second != text[at]) return false;
+          ++k;
+        }
+        if (k != last + 1) return false;
+      }
+      if (field.nested) continue;
       // Token positions are bytes of the UTF-8 form; places count characters.
-      const std::string instruction = ToUtf8(text_->Text(begin + 1, end));
+      const std::string instruction =
+          ToUtf8(check ? std::u16string_view(text).substr(1, end - begin - 1)
+                       : std::u16string_view(text_->Text(begin + 1, end)));
       const std::vector<FieldToken> tokens = TokenizeField(instruction);
       const std::size_t k = FileArgument(tokens);
       if (k == kNoToken) continue;
@@ -97,12 +129,14 @@ void BinaryWordContent::FindFields() {
       if (!target) continue;
       const std::size_t first =
           FromUtf8(std::string_view(instruction).substr(0, token.begin)).size();
-      const std::size_t last = FromUtf8(std::string_view(instruction).substr(0, token.end)).size();
-      Place p{Kind::Field, begin + 1 + first, last - first,        token,
+      const std::size_t lastChar =
+          FromUtf8(std::string_view(instruction).substr(0, token.end)).size();
+      Place p{Kind::Field, begin + 1 + first, lastChar - first,    token,
               {},          *target,           target->absolutePath};
       places_.push_back(std::move(p));
     }
   }
+  return true;
 }
 
 void BinaryWordContent::FindDataCopies() {

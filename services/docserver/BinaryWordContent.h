@@ -48,7 +48,9 @@ class BinaryWordContent : public DocumentContent {
     bool changed = false;
   };
 
-  void FindFields();
+  // Places of the fields marks shows; with check, false (some places
+  // found) where the text disagrees with marks.
+  bool FindFields(const WordFieldMarks& marks, bool check);
   void FindDataCopies();
   // The bytes place takes for newPath, or the reason it cannot.
   std::optional<std::string> Render(const Place& place, const std::u16string& newPath,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "services/ServiceError.h"
 #include "services/docserver/BiffStream.h"
@@ -17,6 +18,13 @@ constexpr std::uint16_t kEncrypted = 0x0100;
 constexpr std::uint16_t kOneTable = 0x0200;
 constexpr std::uint16_t kObfuscated = 0x8000;
 constexpr std::size_t kClxPair = 33;  // fcClx/lcbClx in the FC/LCB pairs
+// The stories in text order: their lengths' places among the header's longs
+// (main text, footnotes, headers, macros, comments, endnotes, text boxes,
+// header text boxes) and their field tables' places among the FC/LCB pairs.
+constexpr std::size_t kStoryLengths[] = {3, 4, 5, 6, 7, 8, 9, 10};
+constexpr std::size_t kFieldPairs[] = {16, 18, 17, 20, 19, 48, 57, 59};
+constexpr std::size_t kLastFieldPair = 59;
+constexpr std::size_t kFieldEntry = 6;  // a position (4 bytes) and a field descriptor (2)
 constexpr std::uint32_t kMaxCharacters = 1u << 28;
 
 // Whether any of the 8 bytes at at is a field mark byte (0x13-0x15): text
@@ -71,20 +79,37 @@ WordBinaryText::WordBinaryText(std::uint64_t size, Reader read, const std::u16st
   fib = Prefix(at + 2);
   if (at + 2 > fib.size()) Damaged(u"file information block cut short");
   const std::size_t longs = BiffU16(fib, at);
+  const std::size_t longsAt = at + 2;
   at += 2 + longs * 4;
   fib = Prefix(at + 2);
   if (at + 2 > fib.size()) Damaged(u"file information block cut short");
   const std::size_t pairs = BiffU16(fib, at);
   at += 2;
-  fib = Prefix(at + (kClxPair + 1) * 8);
+  fib = Prefix(at + std::max(kClxPair, kLastFieldPair + 1) * 8);
   if (pairs <= kClxPair || at + (kClxPair + 1) * 8 > fib.size()) Damaged(u"no piece table");
   fcClx_ = BiffU32(fib, at + kClxPair * 8);
   lcbClx_ = BiffU32(fib, at + kClxPair * 8 + 4);
+  if (longs <= kStoryLengths[std::size(kStoryLengths) - 1] || pairs <= kLastFieldPair ||
+      at + (kLastFieldPair + 1) * 8 > fib.size())
+    return;  // no field tables: marks are found by reading the text
+  std::uint64_t storyBegin = 0;
+  for (std::size_t s = 0; s < std::size(kFieldPairs); ++s) {
+    const std::uint32_t length = BiffU32(fib, longsAt + 4 * kStoryLengths[s]);
+    fieldTables_.push_back(
+        {BiffU32(fib, at + kFieldPairs[s] * 8), BiffU32(fib, at + kFieldPairs[s] * 8 + 4),
+         static_cast<std::uint32_t>(std::min<std::uint64_t>(storyBegin, kMaxCharacters)), length});
+    storyBegin += length;
+  }
+  if (storyBegin > kMaxCharacters) fieldTables_.clear();
 }
 
-void WordBinaryText::ReadText(std::string_view table) {
-  if (std::uint64_t{fcClx_} + lcbClx_ > table.size()) Damaged(u"piece table past its stream");
-  std::string_view clx = table.substr(fcClx_, lcbClx_);
+void WordBinaryText::ReadText(std::uint64_t tableSize, Reader readTable) {
+  tableSize_ = tableSize;
+  readTable_ = std::move(readTable);
+  if (std::uint64_t{fcClx_} + lcbClx_ > tableSize_) Damaged(u"piece table past its stream");
+  std::string clxBytes(lcbClx_, '\0');
+  readTable_(fcClx_, clxBytes.data(), clxBytes.size());
+  std::string_view clx = clxBytes;
   std::size_t at = 0;
   while (at < clx.size() && clx[at] == 0x01) {  // formatting runs before the pieces
     if (at + 3 > clx.size()) Damaged(u"piece table cut short");
@@ -113,10 +138,38 @@ void WordBinaryText::ReadText(std::string_view table) {
   }
 }
 
-std::vector<std::pair<std::uint32_t, char16_t>> WordBinaryText::FieldMarks() const {
+std::optional<WordFieldMarks> WordBinaryText::ListedFieldMarks() const {
+  if (fieldTables_.empty()) return std::nullopt;
+  const std::uint32_t textEnd = pieces_.empty() ? 0 : pieces_.back().cpEnd;
+  WordFieldMarks marks;
+  std::string plc;
+  for (const FieldTable& t : fieldTables_) {
+    if (t.lcb == 0) continue;
+    if (t.lcb < 4 || (t.lcb - 4) % kFieldEntry != 0 || std::uint64_t{t.fc} + t.lcb > tableSize_)
+      return std::nullopt;
+    plc.resize(t.lcb);
+    readTable_(t.fc, plc.data(), plc.size());
+    // n + 1 positions, then n descriptors whose first byte holds the mark;
+    // the last position closes the table.
+    const std::size_t n = (t.lcb - 4) / kFieldEntry;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint32_t cp = BiffU32(plc, 4 * i);
+      const auto mark =
+          static_cast<char16_t>(static_cast<unsigned char>(plc[4 * (n + 1) + 2 * i]) & 0x1F);
+      if (cp >= t.storyLength || std::uint64_t{t.storyBegin} + cp >= textEnd ||
+          (i > 0 && cp <= BiffU32(plc, 4 * (i - 1))) || mark < 0x13 || mark > 0x15)
+        return std::nullopt;
+      marks.emplace_back(t.storyBegin + cp, mark);
+    }
+  }
+  std::sort(marks.begin(), marks.end());
+  return marks;
+}
+
+WordFieldMarks WordBinaryText::FieldMarks() const {
   // Each piece is read in parts through one buffer, never the whole stream.
   constexpr std::size_t kPart = 64 << 10;
-  std::vector<std::pair<std::uint32_t, char16_t>> marks;
+  WordFieldMarks marks;
   std::string buffer;
   for (const WordPiece& p : pieces_) {
     const std::size_t width = p.compressed ? 1 : 2;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,8 @@ struct WordPiece {
   bool compressed = false;   // one Windows-1252 byte per character, else UTF-16
 };
 
+using WordFieldMarks = std::vector<std::pair<std::uint32_t, char16_t>>;
+
 class WordBinaryText {
  public:
   // Reads length bytes of the WordDocument stream from at into out.
@@ -29,12 +32,18 @@ class WordBinaryText {
 
   // "1Table" or "0Table": the stream holding the piece table.
   const char16_t* tableStream() const { return oneTable_ ? u"1Table" : u"0Table"; }
-  // Reads the piece table from the table stream.
-  void ReadText(std::string_view table);
+  // Reads the piece table from the table stream (tableSize bytes, read
+  // through readTable as needed).
+  void ReadText(std::uint64_t tableSize, Reader readTable);
 
   // The field marks (begin, separator, end) of the whole text (all stories),
-  // as character position and mark, in order.
-  std::vector<std::pair<std::uint32_t, char16_t>> FieldMarks() const;
+  // as character position and mark, in order, found by reading every
+  // character.
+  WordFieldMarks FieldMarks() const;
+  // The same as the field tables of the stories list them, without reading
+  // the text; nullopt when a table lies outside its stream or its story or
+  // holds something other than a mark. The text may still disagree.
+  std::optional<WordFieldMarks> ListedFieldMarks() const;
   // The characters from cpBegin up to cpEnd (read from the stream).
   std::u16string Text(std::uint32_t cpBegin, std::uint32_t cpEnd) const;
   const WordPiece& PieceAt(std::uint32_t cp) const;
@@ -57,6 +66,14 @@ class WordBinaryText {
   std::u16string displayPath_;
   bool oneTable_ = false;
   std::uint32_t fcClx_ = 0, lcbClx_ = 0;
+  // Where each story's field table lies in the table stream, and the
+  // story's first character and length; empty when the header has none.
+  struct FieldTable {
+    std::uint32_t fc = 0, lcb = 0, storyBegin = 0, storyLength = 0;
+  };
+  std::vector<FieldTable> fieldTables_;
+  std::uint64_t tableSize_ = 0;
+  Reader readTable_;
   std::vector<WordPiece> pieces_;
 };
 

@@ -52,6 +52,18 @@ const char kWriterSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </office:text></office:body></office:document>
 )";
 
+// Hyperlinks in every story a binary document keeps apart: main text,
+// header, footer, footnote, endnote and text box.
+const char kStoriesSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
+<office:automatic-styles><style:page-layout style:name="pm1"><style:page-layout-properties fo:page-width="21cm" fo:page-height="29.7cm"/></style:page-layout></office:automatic-styles>
+<office:master-styles><style:master-page style:name="Standard" style:page-layout-name="pm1"><style:header><text:p>Header <text:a xlink:type="simple" xlink:href="file://srv1/head/h.doc">head</text:a></text:p></style:header><style:footer><text:p>Footer <text:a xlink:type="simple" xlink:href="file:///C:/Foot/f.doc">foot</text:a></text:p></style:footer></style:master-page></office:master-styles>
+<office:body><office:text>
+<text:p>Main <text:a xlink:type="simple" xlink:href="file:///C:/Data/main.xls">main</text:a> note<text:note text:id="n1" text:note-class="footnote"><text:note-citation>1</text:note-citation><text:note-body><text:p>See <text:a xlink:type="simple" xlink:href="file://srv1/notes/n.doc">note</text:a></text:p></text:note-body></text:note> end<text:note text:id="n2" text:note-class="endnote"><text:note-citation>i</text:note-citation><text:note-body><text:p>End <text:a xlink:type="simple" xlink:href="file://srv1/notes/e.doc">endnote</text:a></text:p></text:note-body></text:note></text:p>
+<text:p><draw:frame draw:name="box" text:anchor-type="paragraph" svg:width="6cm" svg:height="2cm"><draw:text-box><text:p>Box <text:a xlink:type="simple" xlink:href="file:///C:/Box/b.doc">box</text:a></text:p></draw:text-box></draw:frame>After <text:a xlink:type="simple" xlink:href="file:///C:/Data/last.xls">last</text:a></text:p>
+</office:text></office:body></office:document>
+)";
+
 const char kPresentationSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.presentation">
 <office:body><office:presentation>
@@ -86,7 +98,8 @@ const Converted& Workbooks() {
 }
 
 const Converted& Documents() {
-  static const Converted converted("doc", {{"links.fodt", kWriterSource}});
+  static const Converted converted(
+      "doc", {{"links.fodt", kWriterSource}, {"stories.fodt", kStoriesSource}});
   return converted;
 }
 
@@ -111,6 +124,10 @@ const std::filesystem::path& SuiteSamples::noLinks() const {
 }
 const std::filesystem::path& SuiteSamples::doc() const {
   static const auto path = Documents() / "links.doc";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::stories() const {
+  static const auto path = Documents() / "stories.doc";
   return path;
 }
 const std::filesystem::path& SuiteSamples::ppt() const {

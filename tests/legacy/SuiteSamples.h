@@ -16,6 +16,9 @@ class SuiteSamples {
   const std::filesystem::path& noLinks() const;  // numbers only
   // Hyperlinks (one target twice, one web address), a linked picture.
   const std::filesystem::path& doc() const;
+  // A hyperlink in each story: main text, header, footer, footnote,
+  // endnote, text box.
+  const std::filesystem::path& stories() const;
   // Hyperlinks on two slides (one target on both), one web address.
   const std::filesystem::path& ppt() const;
   // A folder for the office suite's profile.

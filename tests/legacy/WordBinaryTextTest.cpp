@@ -75,7 +75,10 @@ WordBinaryText Read(const Document& d) {
         std::memcpy(out, d.stream.data() + at, length);
       },
       u"test.doc");
-  text.ReadText(d.table);
+  text.ReadText(d.table.size(), [&d](std::uint64_t at, char* out, std::size_t length) {
+    ASSERT_LE(at + length, d.table.size());
+    std::memcpy(out, d.table.data() + at, length);
+  });
   return text;
 }
 
