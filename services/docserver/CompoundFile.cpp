@@ -165,11 +165,22 @@ void CompoundFile::ReadFat() {
       fatSectors_.push_back(Get32(s, 4 * i));
     next = Get32(s, 4 * perDifat);
   }
-  fat_.reserve(std::size_t{fatCount} * sectorSize_ / 4);
-  for (std::uint32_t f : fatSectors_) {
-    if (f >= fileSectors_) Fail(u"FAT sector " + Number(f) + u" out of range");
-    const std::string s = Sector(f);
-    for (std::uint32_t i = 0; i < sectorSize_ / 4; ++i) fat_.push_back(Get32(s, 4 * i));
+  fat_.resize(std::size_t{fatCount} * sectorSize_ / 4);
+  std::string bytes;
+  // Runs of adjacent FAT sectors are read in one call.
+  for (std::size_t i = 0; i < fatSectors_.size();) {
+    std::size_t run = 0;
+    do {
+      const std::uint32_t f = fatSectors_[i + run];
+      if (f >= fileSectors_ || (std::uint64_t{f} + 2) * sectorSize_ > fileSize_)
+        Fail(u"FAT sector " + Number(f) + u" out of range");
+      ++run;
+    } while (i + run < fatSectors_.size() && fatSectors_[i + run] == fatSectors_[i] + run);
+    bytes.resize(run * sectorSize_);
+    ReadInto(bytes.data(), (std::uint64_t{fatSectors_[i]} + 1) * sectorSize_, bytes.size());
+    const std::size_t first = i * sectorSize_ / 4;
+    for (std::size_t k = 0; k < bytes.size() / 4; ++k) fat_[first + k] = Get32(bytes, 4 * k);
+    i += run;
   }
 }
 
@@ -299,6 +310,7 @@ void CompoundFile::ClaimChains() {
   }
   const std::uint64_t miniSectors = root.size / kMiniSectorSize;
   std::vector<bool> miniOwned(miniFat_.size(), false);
+  streamChains_.assign(entries_.size(), {});
   for (std::size_t i = 1; i < entries_.size(); ++i) {
     const CompoundEntry& e = entries_[i];
     if (e.type != CompoundEntry::kStream || e.size == 0) continue;
@@ -308,11 +320,13 @@ void CompoundFile::ClaimChains() {
       if (chain.size() * std::uint64_t{kMiniSectorSize} < e.size)
         Fail(u"size of '" + e.name + u"' past its sectors");
       claim(chain, miniOwned);
+      streamChains_[i] = std::move(chain);
     } else {
       auto chain = Chain(e.start, fat_, fileSectors_, u"stream");
       if (chain.size() * std::uint64_t{sectorSize_} < e.size)
         Fail(u"size of '" + e.name + u"' past its sectors");
       claim(chain, owned);
+      streamChains_[i] = std::move(chain);
     }
   }
 }
@@ -354,9 +368,7 @@ std::string CompoundFile::ReadStream(std::uint32_t entry) const {
 std::vector<std::uint32_t> CompoundFile::StreamChain(std::uint32_t entry) const {
   const CompoundEntry& e = entries_.at(entry);
   if (e.type != CompoundEntry::kStream || e.size == 0) return {};
-  if (InMiniStream(e))
-    return Chain(e.start, miniFat_, entries_[0].size / kMiniSectorSize, u"mini stream");
-  return Chain(e.start, fat_, fileSectors_, u"stream");
+  return streamChains_.at(entry);
 }
 
 void CompoundFile::ReadStreamPart(std::uint32_t entry, const std::vector<std::uint32_t>& chain,

@@ -102,6 +102,7 @@ class CompoundFile {
   std::vector<std::uint32_t> dirChain_;
   std::vector<std::uint32_t> miniStreamChain_;
   std::vector<CompoundEntry> entries_;
+  std::vector<std::vector<std::uint32_t>> streamChains_;  // each stream's, checked when read
   std::vector<bool> ownedSectors_;
   std::vector<std::uint32_t> left_, right_, child_;
 };
