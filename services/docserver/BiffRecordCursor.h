@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -37,21 +38,21 @@ class BiffRecordCursor {
     for (;;) {
       if (position_ >= windowAt_ && position_ <= windowEnd()) {
         // The records wholly in the window, without leaving registers.
-        const char* at = window_.data() + (position_ - windowAt_);
-        const char* const end = window_.data() + filled_;
+        const char* at = window_.get() + (position_ - windowAt_);
+        const char* const end = window_.get() + filled_;
         while (end - at >= 4) {
           const std::size_t length = Length(at);
           if (static_cast<std::size_t>(end - at) - 4 < length) break;
           const std::uint16_t type = Type(at);
           if (wanted(type)) {
-            record = BiffRecord{static_cast<std::size_t>(windowAt_ + (at - window_.data())), type,
+            record = BiffRecord{static_cast<std::size_t>(windowAt_ + (at - window_.get())), type,
                                 std::string_view(at + 4, length)};
             position_ = record.offset + 4 + length;
             return true;
           }
           at += 4 + length;
         }
-        position_ = windowAt_ + static_cast<std::uint64_t>(at - window_.data());
+        position_ = windowAt_ + static_cast<std::uint64_t>(at - window_.get());
       }
       if (!NextSlow(record)) return false;
       if (wanted(record.type)) return true;
@@ -85,7 +86,8 @@ class BiffRecordCursor {
   Reader read_;
   std::u16string displayPath_;
   std::size_t windowSize_;
-  std::string window_;
+  std::unique_ptr<char[]> window_;  // read into before it is looked at
+  std::size_t capacity_ = 0;
   std::uint64_t windowAt_ = 0;
   std::size_t filled_ = 0;
   std::uint64_t position_ = 0;
