@@ -93,6 +93,7 @@ const Converted& Workbooks() {
       "xls",
       {{"links.fods", kHead + std::string(kLinkSheets) + SecondSheet(1) + kCachedSheets + kTail},
        {"big.fods", kHead + std::string(kLinkSheets) + SecondSheet(600) + kCachedSheets + kTail},
+       {"later.fods", kHead + SecondSheet(600) + kLinkSheets + kCachedSheets + kTail},
        {"nolinks.fods", kHead + SecondSheet(3) + kTail}});
   return converted;
 }
@@ -116,6 +117,10 @@ const std::filesystem::path& SuiteSamples::links() const {
 }
 const std::filesystem::path& SuiteSamples::big() const {
   static const auto path = Workbooks() / "big.xls";
+  return path;
+}
+const std::filesystem::path& SuiteSamples::later() const {
+  static const auto path = Workbooks() / "later.xls";
   return path;
 }
 const std::filesystem::path& SuiteSamples::noLinks() const {

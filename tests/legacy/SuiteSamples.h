@@ -13,6 +13,8 @@ class SuiteSamples {
   const std::filesystem::path& links() const;
   // The same links and a long second sheet: a regular stream.
   const std::filesystem::path& big() const;
+  // The long sheet first, the links on the sheet after it.
+  const std::filesystem::path& later() const;
   const std::filesystem::path& noLinks() const;  // numbers only
   // Hyperlinks (one target twice, one web address), a linked picture.
   const std::filesystem::path& doc() const;

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/UniqueFd.h"
+#include "services/docserver/BiffStream.h"
+#include "services/docserver/CompoundFile.h"
 #include "services/docserver/DocumentFile.h"
 #include "services/docserver/LegacyContent.h"
 
@@ -123,6 +126,171 @@ TEST(WorkbookLinks, SuiteReadsRepointedTargetsAndEverySheet) {
     if (file.stem().string().rfind("big", 0) == 0) {
       EXPECT_NE(text.find("<text:p>row 4200</text:p>"), std::string::npos) << flat;
     }
+  }
+}
+
+// Other writers keep an index of each sheet's cell blocks; the office suite
+// writes none. The workbook stream with an index record after each sheet's
+// first record and a cell-block record after every 40 records of its cell
+// table, the sheet offsets moved to match.
+bool IsCell(std::uint16_t type) {
+  switch (type) {
+    case 0x0208:
+    case 0x0203:
+    case 0x00FD:
+    case 0x0201:
+    case 0x027E:
+    case 0x00BD:
+    case 0x00BE:
+    case 0x0006:
+    case 0x0207:
+    case 0x0204:
+    case 0x0205:
+    case 0x04BC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void Put32(std::string& b, std::size_t at, std::size_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+std::string Record(std::uint16_t type, std::size_t length) {
+  std::string r(4 + length, '\0');
+  Put32(r, 0, type | length << 16);
+  return r;
+}
+
+std::string WithCellIndex(const std::string& stream) {
+  const auto records = docserver::WalkBiffRecords(stream, u"book.xls");
+  std::string out;
+  std::vector<std::size_t> sheetFields, sheetStarts;
+  bool globals = true;
+  std::size_t index = 0, cells = 0, seen = 0, blocks = 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const docserver::BiffRecord& r = records[i];
+    if (r.type == docserver::biff::kBoundSheet && globals) sheetFields.push_back(out.size() + 4);
+    if (r.type == docserver::biff::kBof && !globals) sheetStarts.push_back(out.size());
+    out.append(stream, r.offset, 4 + r.data.size());
+    if (r.type == docserver::biff::kEof) globals = false;
+    if (r.type == docserver::biff::kBof && !globals) {
+      cells = seen = blocks = 0;
+      for (std::size_t k = i + 1; k < records.size() && records[k].type != docserver::biff::kEof;
+           ++k)
+        cells += IsCell(records[k].type);
+      index = out.size();
+      out += Record(docserver::biff::kIndex, 16 + 4 * ((cells + 39) / 40));
+    } else if (!globals && IsCell(r.type) && (++seen % 40 == 0 || seen == cells)) {
+      Put32(out, index + 20 + 4 * blocks++, out.size());
+      out += Record(docserver::biff::kDbCell, 4);
+    }
+  }
+  for (std::size_t i = 0; i < sheetFields.size(); ++i) Put32(out, sheetFields[i], sheetStarts[i]);
+  return out;
+}
+
+// A copy of the workbook at from, its workbook stream changed by edit.
+void EditWorkbook(const fs::path& from, const fs::path& to,
+                  const std::function<std::string(std::string)>& edit) {
+  UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(in) << from;
+  docserver::CompoundFile file(in.get(), fs::file_size(from), u"book.xls");
+  const auto entry = file.Find({u"Workbook"});
+  ASSERT_TRUE(entry);
+  UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  ASSERT_TRUE(out) << to;
+  file.Write({{*entry, edit(file.ReadStream(*entry))}}, in.get(), out.get(), nullptr);
+}
+
+// Each index's positions land on cell-block records.
+void ExpectCellBlocksWhereTheIndexSays(const std::string& workbook, const fs::path& file) {
+  const auto records = docserver::WalkBiffRecords(workbook, u"book.xls");
+  std::set<std::size_t> blocks;
+  for (const auto& r : records) {
+    if (r.type == docserver::biff::kDbCell) blocks.insert(r.offset);
+  }
+  std::size_t indexes = 0;
+  for (const auto& r : records) {
+    if (r.type != docserver::biff::kIndex) continue;
+    ++indexes;
+    for (std::size_t at = 16; at + 4 <= r.data.size(); at += 4)
+      EXPECT_TRUE(blocks.count(docserver::BiffU32(r.data, at))) << file << " at " << at;
+  }
+  EXPECT_GE(indexes, 2u) << file;
+}
+
+// Where the workbook's records say, listing passes over the shared strings
+// and cell tables; where they do not, it reads on and writing is refused.
+TEST(WorkbookLinks, IndexedCellTablesArePassedOverOnlyWhereTheIndexHolds) {
+  testing::TempFolder out;
+  auto lastBlockOff = [](std::string s) {
+    // The last position of the last sheet's index, one byte on.
+    const auto records = docserver::WalkBiffRecords(s, u"book.xls");
+    for (auto r = records.rbegin(); r != records.rend(); ++r) {
+      if (r->type == docserver::biff::kIndex && r->data.size() > 16) {
+        const std::size_t at = r->offset + 4 + r->data.size() - 4;
+        Put32(s, at, docserver::BiffU32(s, at) + 1);
+        break;
+      }
+    }
+    return s;
+  };
+  auto firstSheetOff = [](std::string s) {
+    const std::size_t at = s.find(std::string("\x85\0", 2)) + 4;
+    Put32(s, at, docserver::BiffU32(s, at) + 1);
+    return s;
+  };
+  const struct {
+    const char* name;
+    fs::path sample;
+    std::function<std::string(std::string)> edit;
+    bool writable;
+  } kCases[] = {
+      {"big", Samples().big(), [](std::string s) { return s; }, true},
+      {"later", Samples().later(), [](std::string s) { return s; }, true},
+      {"big-indexed", Samples().big(), WithCellIndex, true},
+      {"later-indexed", Samples().later(), WithCellIndex, true},
+      {"index-off", Samples().later(),
+       [&](std::string s) { return lastBlockOff(WithCellIndex(s)); }, false},
+      {"sheet-off", Samples().later(), firstSheetOff, false},
+  };
+  std::vector<fs::path> written;
+  for (const auto& c : kCases) {
+    const fs::path source = out / (std::string(c.name) + ".xls");
+    EditWorkbook(c.sample, source, c.edit);
+    EXPECT_EQ(Links(*Load(source)->content), kSampleLinks) << c.name;
+    for (std::size_t m = 0; m < kMoves.size(); m += 2) {
+      const fs::path target = out / (std::string(c.name) + "-" + std::to_string(m) + ".xls");
+      if (!c.writable) {
+        try {
+          Rewrite(source, target, kMoves[m].from, kMoves[m].to);
+          ADD_FAILURE() << c.name << ": written";
+        } catch (const ServiceError& e) {
+          EXPECT_EQ(e.number(), 1003) << c.name << ": " << ToUtf8(e.description());
+        }
+        continue;
+      }
+      Rewrite(source, target, kMoves[m].from, kMoves[m].to);
+      auto expected = kSampleLinks;
+      expected.erase(kMoves[m].from);
+      expected.insert(kMoves[m].to);
+      EXPECT_EQ(Links(*Load(target)->content), expected) << target;
+      const std::string workbook = testing::ReadStreams(target).at("Workbook");
+      ExpectSheetsWhereTheWorkbookSays(workbook, target);
+      if (std::string(c.name).find("indexed") != std::string::npos)
+        ExpectCellBlocksWhereTheIndexSays(workbook, target);
+      written.push_back(target);
+    }
+  }
+  // The suite reads every sheet of the indexed copies back.
+  testing::Convert(Samples().work(), "fods", out.path(), written);
+  for (const fs::path& file : written) {
+    const std::string text = ReadDecoded(out / (file.stem().string() + ".fods"));
+    for (const char* value :
+         {">budget</text:a>", "<text:p>row 7</text:p>", "<text:p>row 4200</text:p>"})
+      EXPECT_NE(text.find(value), std::string::npos) << file << " lacks " << value;
   }
 }
 
