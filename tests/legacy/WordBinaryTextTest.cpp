@@ -121,6 +121,7 @@ TEST(WordBinaryText, FindsEveryFieldMarkAndReadsRangesBack) {
     const Document d = Build(c.pieces);
     const WordBinaryText text = Read(d);
     EXPECT_EQ(text.FieldMarks(), expected) << c.name;
+    EXPECT_FALSE(text.ListedFieldMarks()) << c.name;  // a header without field tables
     const auto n = static_cast<std::uint32_t>(all.size());
     for (auto [from, to] : {std::pair<std::uint32_t, std::uint32_t>{0, n},
                             {n / 3, n - n / 5},
