@@ -48,8 +48,9 @@ class BinaryWordContent : public DocumentContent {
     bool changed = false;
   };
 
-  // Places of the fields marks shows; with check, false (some places
-  // found) where the text disagrees with marks.
+  // Adds a place for each file path in the fields that marks delimit. With
+  // check, the text around each field must hold its marks and no others:
+  // false, with some places added, where it does not.
   bool FindFields(const WordFieldMarks& marks, bool check);
   void FindDataCopies();
   // The bytes place takes for newPath, or the reason it cannot.
