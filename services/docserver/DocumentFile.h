@@ -32,6 +32,8 @@ class DocumentFile {
   static DocumentFile Adopt(UniqueFd fd, const std::u16string& path);
 
   int fd() const { return fd_.get(); }
+  // The descriptor, for the caller to close; this no longer holds it.
+  UniqueFd ReleaseDescriptor() { return std::move(fd_); }
 
   // Lets go of the file for a while (a file server will not replace an open
   // file). The descriptor's number stays taken, by /dev/null, so that a reader
