@@ -35,7 +35,7 @@ struct ServerOptions {
   // Documents of the current folder opened and listed ahead of the walk, and
   // the threads that do it; 0 reads each document only when it is opened.
   // Only on network and user-space file systems, unless everywhere is set.
-  std::size_t readAheadDepth = 32;
+  std::size_t readAheadDepth = 16;
   unsigned readAheadThreads = 8;
   bool readAheadEverywhere = false;
 };
