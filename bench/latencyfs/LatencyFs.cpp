@@ -2,10 +2,11 @@
 // request and counts the requests, so that a program's cost on a slow network
 // share can be measured on any machine.
 //
-//   latencyfs SOURCE MOUNTPOINT [-o delay_us=N] [FUSE options]
+//   latencyfs SOURCE MOUNTPOINT [-o delay_us=N,walker_pid=TID] [FUSE options]
 //
 // Reading MOUNTPOINT/.latencyfs-stats (neither delayed nor counted) gives
-// "total N" and one line per kind of request.
+// "total N", "walker N" (the requests made by thread TID) and one line per
+// kind of request.
 #define FUSE_USE_VERSION 31
 
 #include <dirent.h>
@@ -74,14 +75,20 @@ constexpr std::string_view kStatsPath = "/.latencyfs-stats";
 struct Options {
   char* source = nullptr;
   unsigned delayUs = 0;
+  unsigned walkerPid = 0;  // the thread whose requests are also counted apart
 };
 Options options;
 int sourceFd = -1;
 std::array<std::atomic<unsigned long long>, kOpCount> counts{};
+std::atomic<unsigned long long> walkerCount{0};
 
 // One request: counted, then delayed.
 void Request(Op op) {
   counts[op].fetch_add(1, std::memory_order_relaxed);
+  const fuse_context* context = fuse_get_context();
+  if (options.walkerPid != 0 && context != nullptr &&
+      static_cast<unsigned>(context->pid) == options.walkerPid)
+    walkerCount.fetch_add(1, std::memory_order_relaxed);
   if (options.delayUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(options.delayUs));
 }
 
@@ -101,7 +108,8 @@ std::string StatsText() {
     total += n;
     if (n > 0) text += std::string(kOpNames[op]) + " " + std::to_string(n) + "\n";
   }
-  return "total " + std::to_string(total) + "\n" + text;
+  return "total " + std::to_string(total) + "\nwalker " + std::to_string(walkerCount.load()) +
+         "\n" + text;
 }
 
 void* Init(fuse_conn_info*, fuse_config* cfg) {
@@ -363,7 +371,9 @@ fuse_operations Operations() {
   return ops;
 }
 
-const fuse_opt kOptionSpec[] = {{"delay_us=%u", offsetof(Options, delayUs), 0}, FUSE_OPT_END};
+const fuse_opt kOptionSpec[] = {{"delay_us=%u", offsetof(Options, delayUs), 0},
+                                {"walker_pid=%u", offsetof(Options, walkerPid), 0},
+                                FUSE_OPT_END};
 
 int TakeSource(void* data, const char* arg, int key, fuse_args*) {
   auto* opts = static_cast<Options*>(data);
@@ -379,7 +389,9 @@ int TakeSource(void* data, const char* arg, int key, fuse_args*) {
 int main(int argc, char* argv[]) {
   fuse_args args = FUSE_ARGS_INIT(argc, argv);
   if (fuse_opt_parse(&args, &options, kOptionSpec, TakeSource) != 0 || options.source == nullptr) {
-    std::fprintf(stderr, "usage: %s SOURCE MOUNTPOINT [-o delay_us=N] [FUSE options]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s SOURCE MOUNTPOINT [-o delay_us=N,walker_pid=TID] [FUSE options]\n",
+                 argv[0]);
     return 2;
   }
   sourceFd = ::open(options.source, O_RDONLY | O_DIRECTORY | O_CLOEXEC);

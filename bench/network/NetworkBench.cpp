@@ -137,8 +137,9 @@ class LatencyMount {
       : mount_(mount) {
     fs::create_directories(mount);
     if (Run({QUAVELLE_LATENCYFS, source.string(), mount.string(), "-o",
-             "delay_us=" + std::to_string(delayUs) + ",entry_timeout=" + cacheSeconds +
-                 ",attr_timeout=" + cacheSeconds + ",negative_timeout=" + cacheSeconds}) != 0) {
+             "delay_us=" + std::to_string(delayUs) + ",walker_pid=" + std::to_string(::gettid()) +
+                 ",entry_timeout=" + cacheSeconds + ",attr_timeout=" + cacheSeconds +
+                 ",negative_timeout=" + cacheSeconds}) != 0) {
       throw std::runtime_error("cannot mount latencyfs on " + mount.string());
     }
   }
@@ -185,10 +186,16 @@ int Main(int argc, char** argv) {
   // First a run that matches nothing (the walk and the reading of every
   // package), then the run that re-points.
   const std::u16string nothing = u"\\\\nomatch";
-  const fs::path local = options.work / "local";
-  fs::copy(original, local, fs::copy_options::recursive);
-  const RunResult readBaseline = WholeRun(local / "Tree", nothing);
-  const RunResult baseline = WholeRun(local / "Tree");
+  // The best of three, each on a fresh copy: the local run is short.
+  RunResult readBaseline{1e9, 0}, baseline{1e9, 0};
+  for (int trial = 0; trial < 3; ++trial) {
+    const fs::path local = options.work / ("local-" + std::to_string(trial));
+    fs::copy(original, local, fs::copy_options::recursive);
+    const RunResult read = WholeRun(local / "Tree", nothing);
+    const RunResult run = WholeRun(local / "Tree");
+    if (read.seconds < readBaseline.seconds) readBaseline = read;
+    if (run.seconds < baseline.seconds) baseline = run;
+  }
   std::printf("local disk: walk and read %.3f s, run %.3f s, %zu links re-pointed (baseline)\n",
               readBaseline.seconds, baseline.seconds, baseline.rows);
 
@@ -213,11 +220,34 @@ int Main(int argc, char** argv) {
         run.seconds / baseline.seconds, total,
         static_cast<double>(total) / static_cast<double>(files),
         static_cast<double>(total - readTotal) / static_cast<double>(run.rows ? run.rows : 1));
+    // The requests the walking thread waits for, one after another: the
+    // rows, the stop at the first failure and each document committed before
+    // the next is listed keep them in walk order. They set a floor.
+    const auto count = [](const std::map<std::string, unsigned long long>& s, const char* name) {
+      return s.count(name) ? s.at(name) : 0ull;
+    };
+    const unsigned long long walkerRead = count(readStats, "walker");
+    const unsigned long long walkerRun = count(stats, "walker");
+    const double floor = static_cast<double>(walkerRun) * delay / 1e6;
+    std::printf(
+        "  waited for by the walking thread: walk and read %.2f requests/file; run %.2f "
+        "requests/file, %.2f more per re-pointed document: at least %.3f s (ratio %.2f) at this "
+        "delay\n",
+        static_cast<double>(walkerRead) / static_cast<double>(files),
+        static_cast<double>(walkerRun) / static_cast<double>(files),
+        static_cast<double>(walkerRun - std::min(walkerRun, walkerRead)) /
+            static_cast<double>(run.rows ? run.rows : 1),
+        floor, floor / baseline.seconds);
+    if (delay == 2000) {
+      std::printf("  goal at 2 ms: run <= 4.0x local: %s\n",
+                  run.seconds <= 4 * baseline.seconds ? "met" : "not met");
+    }
     using Stats = std::map<std::string, unsigned long long>;
     for (const Stats* counts : {&readStats, static_cast<const Stats*>(&stats)}) {
       std::string detail;
       for (const auto& [name, n] : *counts) {
-        if (name != "total" && n > 0) detail += " " + name + "=" + std::to_string(n);
+        if (name != "total" && name != "walker" && n > 0)
+          detail += " " + name + "=" + std::to_string(n);
       }
       std::printf("  %s:%s\n", counts == &readStats ? "walk and read" : "run", detail.c_str());
     }

@@ -1,7 +1,6 @@
 #include "services/docserver/BuiltinDocumentServer.h"
 
 #include <dirent.h>
-#include <sys/vfs.h>
 
 #include <algorithm>
 #include <optional>
@@ -11,6 +10,7 @@
 #include "services/docserver/DocumentKinds.h"
 #include "services/docserver/DocumentState.h"
 #include "services/docserver/ReadAhead.h"
+#include "services/docserver/RoundTripFileSystems.h"
 
 namespace quavelle {
 namespace {
@@ -39,31 +39,11 @@ std::optional<std::vector<std::u16string>> DocumentsAfter(const std::u16string& 
   return names;
 }
 
-// Whether each file operation in folder is a round trip to a server (or to a
-// user-space file system, which network clients mostly are). On a local disk
-// reading ahead only costs: the reads are already fast.
-bool ReadsAreRoundTrips(const std::u16string& folder) {
-  struct statfs st {};
-  if (::statfs(TextToNativePath(folder).c_str(), &st) != 0) return false;
-  switch (static_cast<unsigned long>(st.f_type)) {
-    case 0x65735546:  // FUSE
-    case 0xFE534D42:  // SMB2
-    case 0xFF534D42:  // CIFS
-    case 0x517B:      // SMB
-    case 0x6969:      // NFS
-    case 0x00C36400:  // Ceph
-    case 0x01021997:  // 9P
-    case 0x5346414F:  // AFS
-      return true;
-    default:
-      return false;
-  }
-}
-
 class BuiltinDocumentServer : public DocumentServer {
  public:
   explicit BuiltinDocumentServer(docserver::ServerOptions options) : options_(std::move(options)) {
     if (!options_.folders) options_.folders = std::make_shared<docserver::FolderDescriptors>();
+    if (!options_.closer) options_.closer = std::make_shared<docserver::BackgroundCloser>();
     if (options_.readAheadDepth > 0) {
       readAhead_ = std::make_unique<docserver::ReadAhead>(
           [options = options_](const std::u16string& path) {
@@ -98,7 +78,7 @@ class BuiltinDocumentServer : public DocumentServer {
     const std::u16string folder = path.substr(0, slash);
     if (folder == expectedFolder_) return;
     expectedFolder_ = folder;
-    if (!options_.readAheadEverywhere && !ReadsAreRoundTrips(folder)) return;
+    if (!options_.readAheadEverywhere && !docserver::RoundTripsAt(TextToNativePath(folder))) return;
     if (auto documents =
             DocumentsAfter(folder, std::u16string_view(path).substr(slash + 1), options_)) {
       readAhead_->Expect(std::move(*documents));

@@ -32,6 +32,8 @@ class DocumentFile {
   static DocumentFile Adopt(UniqueFd fd, const std::u16string& path);
 
   int fd() const { return fd_.get(); }
+  // The descriptor, for the caller to close; this no longer holds it.
+  UniqueFd ReleaseDescriptor() { return std::move(fd_); }
 
   // Lets go of the file for a while (a file server will not replace an open
   // file). The descriptor's number stays taken, by /dev/null, so that a reader
@@ -50,12 +52,10 @@ class DocumentFile {
   bool suspended_ = false;
 };
 
-// The identity of the file at nativePath (following symbolic links), which
-// must still hold expected's content: 1008 when it changed, an error naming
-// displayPath when it cannot be read.
-FileIdentity UnchangedIdentity(const std::string& nativePath, const FileIdentity& expected,
-                               const std::u16string& displayPath);
-// The same for the entry name of the folder folderFd is open on.
+// The identity of the entry name (following symbolic links) of the folder
+// folderFd is open on, or of the open file folderFd itself when name is
+// empty, which must still hold expected's content: 1008 when it changed, an
+// error naming displayPath when it cannot be read.
 FileIdentity UnchangedIdentityAt(int folderFd, const std::string& name,
                                  const FileIdentity& expected, const std::u16string& displayPath);
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 #include "services/Text.h"
 #include "services/docserver/AtomicFileReplace.h"
@@ -19,8 +20,19 @@ struct FreeDeleter {
 };
 
 // The file a symbolic link leads to, so that the link itself stays a link.
-std::string RealPath(const std::u16string& path) {
-  std::unique_ptr<char, FreeDeleter> real(::realpath(TextToNativePath(path).c_str(), nullptr));
+// When the open file fd is known by path itself, no component is a link:
+// the kernel tells so without a request per folder of the path, which a
+// network client without a cache would each send to its server.
+std::string RealPath(const std::u16string& path, int fd) {
+  const std::string native = TextToNativePath(path);
+  std::string known(native.size() + 1, '\0');
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = ::readlink(proc.c_str(), known.data(), known.size());
+  if (length >= 0 && static_cast<std::size_t>(length) == native.size() &&
+      known.compare(0, native.size(), native) == 0) {
+    return native;
+  }
+  std::unique_ptr<char, FreeDeleter> real(::realpath(native.c_str(), nullptr));
   if (!real) throw ErrnoError(errno, u"Cannot write", path);
   return real.get();
 }
@@ -39,6 +51,10 @@ DocumentState::DocumentState(std::u16string path, std::unique_ptr<DocumentConten
   content_->Load(*file_);
 }
 
+DocumentState::~DocumentState() {
+  if (file_ && options_.closer) options_.closer->Close(file_->ReleaseDescriptor());
+}
+
 std::size_t DocumentState::ListLinks() { return content_ ? content_->ListLinks() : 0; }
 
 std::u16string DocumentState::AbsolutePath(std::size_t index) const {
@@ -55,10 +71,15 @@ void DocumentState::Repoint(std::size_t index, const std::u16string& newPath) {
 
 void DocumentState::WriteChanges() {
   if (!content_ || !content_->HasChanges()) return;
-  const std::string real = RealPath(path_);
-  const FileIdentity now = UnchangedIdentity(real, file_->identity(), path_);
-  // A rename replaces a read-only file as readily as any other, so ask first.
-  if (::faccessat(AT_FDCWD, real.c_str(), W_OK, AT_EACCESS) != 0) {
+  const std::string real = RealPath(path_, file_->fd());
+  // The open file itself: whether another file took its place is checked
+  // in its folder right before the rename.
+  const FileIdentity now = UnchangedIdentityAt(file_->fd(), "", file_->identity(), path_);
+  // A rename replaces a read-only file as readily as any other, so ask first;
+  // one's own file that its mode lets one write needs no asking (a network
+  // client would ask its server).
+  const bool ownWritable = now.owner == ::geteuid() && (now.mode & 0200) != 0;
+  if (!ownWritable && ::faccessat(AT_FDCWD, real.c_str(), W_OK, AT_EACCESS) != 0) {
     throw ErrnoError(errno, u"Cannot write", path_);
   }
   if ((now.mode & 0222) == 0) {

@@ -20,6 +20,9 @@ class DocumentState {
   // Opens the file and loads its content; an empty file holds no links.
   DocumentState(std::u16string path, std::unique_ptr<DocumentContent> content,
                 ServerOptions options);
+  ~DocumentState();
+  DocumentState(const DocumentState&) = delete;
+  DocumentState& operator=(const DocumentState&) = delete;
 
   const std::u16string& path() const { return path_; }
 

@@ -5,14 +5,16 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "services/docserver/RoundTripFileSystems.h"
+
 namespace quavelle::docserver {
 
 int FolderDescriptors::Get(const std::string& folder) {
   auto held = std::find_if(held_.begin(), held_.end(),
-                           [&](const auto& entry) { return entry.first == folder; });
+                           [&](const auto& entry) { return entry.folder == folder; });
   if (held != held_.end()) {
     std::rotate(held, held + 1, held_.end());
-    return held_.back().second.get();
+    return held_.back().fd.get();
   }
   UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 #ifdef O_PATH
@@ -22,12 +24,13 @@ int FolderDescriptors::Get(const std::string& folder) {
 #endif
   if (!fd) return -1;
   if (held_.size() == kHeld) held_.erase(held_.begin());
-  held_.emplace_back(folder, std::move(fd));
-  return held_.back().second.get();
+  const bool roundTrips = RoundTripsAt(fd.get());
+  held_.push_back({folder, std::move(fd), roundTrips});
+  return held_.back().fd.get();
 }
 
 void FolderDescriptors::Forget(const std::string& folder) {
-  std::erase_if(held_, [&](const auto& entry) { return entry.first == folder; });
+  std::erase_if(held_, [&](const auto& entry) { return entry.folder == folder; });
 }
 
 }  // namespace quavelle::docserver

@@ -26,12 +26,19 @@ class FolderDescriptors {
   // place when it may not be listed); -1 (errno set) when it cannot be opened.
   // Valid until the next call.
   int Get(const std::string& folder);
+  // Whether requests in the folder Get gave last are round trips to a server.
+  bool RoundTrips() const { return held_.back().roundTrips; }
   // Closes folder's descriptor, if held: it may no longer name what folder names.
   void Forget(const std::string& folder);
   std::size_t HeldCount() const { return held_.size(); }
 
  private:
-  std::vector<std::pair<std::string, UniqueFd>> held_;  // the one used last at the back
+  struct Held {
+    std::string folder;
+    UniqueFd fd;
+    bool roundTrips = false;
+  };
+  std::vector<Held> held_;  // the one used last at the back
 };
 
 }  // namespace quavelle::docserver

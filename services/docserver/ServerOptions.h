@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "services/docserver/BackgroundCloser.h"
 #include "services/docserver/FolderDescriptors.h"
 
 namespace quavelle::docserver {
@@ -28,11 +29,14 @@ struct ServerOptions {
   // Folders held open between documents for flushing; the server makes one
   // for its documents to share when none is given.
   std::shared_ptr<FolderDescriptors> folders;
+  // Where documents that were only read are closed, when not by the thread
+  // that lets go of them.
+  std::shared_ptr<BackgroundCloser> closer;
   // Documents of the current folder opened and listed ahead of the walk, and
   // the threads that do it; 0 reads each document only when it is opened.
   // Only on network and user-space file systems, unless everywhere is set.
-  std::size_t readAheadDepth = 8;
-  unsigned readAheadThreads = 2;
+  std::size_t readAheadDepth = 16;
+  unsigned readAheadThreads = 8;
   bool readAheadEverywhere = false;
 };
 

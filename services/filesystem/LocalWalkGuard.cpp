@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -49,9 +50,9 @@ class LocalWalkGuard final : public WalkGuard {
     if (const std::optional<Identity> listed = IdentityFromListing()) {
       return seen_.Insert(listed->device, listed->inode);
     }
-    struct stat st {};
-    if (!StatFollowingLinks(st)) return true;
-    return seen_.Insert(st.st_dev, st.st_ino);
+    const std::optional<Identity> looked = LookUp();
+    if (!looked) return true;
+    return seen_.Insert(looked->device, looked->inode);
   }
 
  private:
@@ -83,9 +84,14 @@ class LocalWalkGuard final : public WalkGuard {
     return !mountPoints_->Known() || mountPoints_->Holds(folder.device, folder.inode);
   }
 
-  bool StatFollowingLinks(struct stat& st) {
+  // Only the identity is asked for, and without asking the server again: an
+  // inode's number never changes, and a network client that has looked the
+  // name up (a document read ahead) answers from what it holds.
+  std::optional<Identity> LookUp() {
     // Most calls name entries of the same folder as the call before: a handle on
     // that folder spares the kernel the walk down the whole path each time.
+    int dir = AT_FDCWD;
+    const char* name = native_.c_str();
     const std::size_t slash = native_.rfind('/');
     if (slash != std::string::npos && slash > 0 && slash + 1 < native_.size()) {
       const std::string_view parent(native_.data(), slash);
@@ -93,10 +99,15 @@ class LocalWalkGuard final : public WalkGuard {
         parentPath_.assign(parent);
         parent_.Open(parentPath_);
       }
-      if (parent_.IsOpen())
-        return ::fstatat(parent_.get(), native_.c_str() + slash + 1, &st, 0) == 0;
+      if (parent_.IsOpen()) {
+        dir = parent_.get();
+        name += slash + 1;
+      }
     }
-    return ::stat(native_.c_str(), &st) == 0;
+    struct statx st {};
+    if (::statx(dir, name, AT_STATX_DONT_SYNC, STATX_INO, &st) != 0 || !(st.stx_mask & STATX_INO))
+      return std::nullopt;
+    return Identity{makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino};
   }
 
   IdentitySet seen_;

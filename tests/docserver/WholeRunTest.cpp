@@ -52,6 +52,10 @@ std::int32_t RunOver(const fs::path& folder, Rows& rows, ServerOptions options =
   return 0;
 }
 
+std::size_t OpenDescriptors() {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
 // A word-processing package with links to \\srv1 in two parts, and filler.
 std::vector<Entry> ThreeLinks(const std::string& name, std::string filler = "") {
   std::vector<Entry> entries =
@@ -167,7 +171,10 @@ TEST(WholeRun, EveryKindOfDocumentInATreeIsRepointedAndOtherFilesUnderTheirNames
 
   Rows rows;
   std::u16string description;
+  const std::size_t openBefore = OpenDescriptors();
   ASSERT_EQ(RunOver(folder.path(), rows, {}, &description), 0) << ToUtf8(description);
+  // Documents are closed on a thread of the server's: all of them by the time it is gone.
+  EXPECT_EQ(OpenDescriptors(), openBefore);
   EXPECT_EQ(rows.listed.size(), 6u);
   for (const char* name : {"report.docx", "links.url", "drawing.pdf", "plan.lnk"}) {
     const std::vector<std::u16string> paths = LinkPaths(folder / name);
