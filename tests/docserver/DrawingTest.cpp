@@ -85,20 +85,22 @@ TEST(Drawing, AddressWithALiteralFormulaMovesValueAndFormulaTogether) {
   EXPECT_EQ(ReadEntries(file, false).at(2).bytes, page);
 }
 
-TEST(BinaryWorkbook, ExternalWorkbooksInItsRelationshipsAreLinks) {
-  TempFolder folder;
-  const fs::path file = folder / "totals.xlsb";
-  const std::string rels = Rels(
-      "<Relationship Id=\"rId1\" "
-      "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
-      "externalLinkPath\" Target=\"file:///\\\\srv1\\fin\\plan.xlsb\" TargetMode=\"External\"/>");
-  WritePackage(file, {{"[Content_Types].xml", "<Types/>"},
-                      {"xl/externalLinks/externalLink1.bin", std::string("\x01\x02\x03", 3)},
-                      {"xl/externalLinks/_rels/externalLink1.bin.rels", rels}});
-  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"\\\\srv1\\fin\\plan.xlsb"});
-  ASSERT_EQ(SetFirstLink(file, u"\\\\srv2\\fin\\plan.xlsb"), 0);
-  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"\\\\srv2\\fin\\plan.xlsb"});
-}
+INSTANTIATE_TEST_SUITE_P(
+    BinaryWorkbook, RepointedPackage,
+    ::testing::Values(PackageCase{
+        "ExternalWorkbookRelationship",
+        "totals.xlsb",
+        {{"[Content_Types].xml", "<Types/>"},
+         {"xl/externalLinks/externalLink1.bin", std::string("\x01\x02\x03", 3)},
+         {"xl/externalLinks/_rels/externalLink1.bin.rels",
+          Rels("<Relationship Id=\"rId1\" "
+               "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+               "externalLinkPath\" Target=\"file:///\\\\srv1\\fin\\plan.xlsb\" "
+               "TargetMode=\"External\"/>")}},
+        {u"\\\\srv1\\fin\\plan.xlsb"},
+        u"\\\\srv2\\fin\\plan.xlsb",
+        {{"srv1", "srv2"}}}),
+    CaseName);
 
 }  // namespace
 }  // namespace quavelle::docserver::testing

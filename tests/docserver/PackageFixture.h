@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "TempFolder.h"
 #include "services/DocumentServer.h"
 
@@ -83,5 +85,24 @@ void SetPathAt(Document& document, std::size_t index, const std::u16string& path
 std::int32_t ErrorNumber(const std::function<void()>& call);
 // Opens the file and re-points its first link; the error number or 0.
 std::int32_t SetFirstLink(const fs::path& file, const std::u16string& path);
+
+using Edits = std::vector<std::pair<std::string, std::string>>;
+// text with every occurrence of each edit's first string replaced by its second.
+std::string Edited(std::string text, const Edits& edits);
+
+// A package whose first link is re-pointed: the links it lists before, and
+// every part afterwards is as it was but for the edits (each must apply).
+struct PackageCase {
+  std::string name;
+  std::string fileName;  // its extension picks the format
+  std::vector<Entry> package;
+  std::vector<std::u16string> links;  // none: nothing to re-point
+  std::u16string newPath;
+  Edits edits;
+  std::vector<std::u16string> after = {};  // empty: links with the first one moved
+};
+void PrintTo(const PackageCase& c, std::ostream* os);
+class RepointedPackage : public ::testing::TestWithParam<PackageCase> {};
+std::string CaseName(const ::testing::TestParamInfo<PackageCase>& info);
 
 }  // namespace quavelle::docserver::testing
