@@ -154,72 +154,55 @@ TEST_P(EveryPlaceMoves, AndNothingElse) {
   EXPECT_EQ(Describe(after.Fields()), expected);
 }
 
+// What moves in ShareLink() when its share becomes share on server, with its
+// folder Data (or the share itself) and its icons' folder as given.
+std::map<std::string, std::string> ShareMoved(const std::string& server, const std::string& share,
+                                              const std::string& data, const std::string& icons) {
+  const auto quoted = [](const std::string& text) { return "'" + text + "'"; };
+  return {{"rootItems", server + " | " + share},
+          {"vistaRootItems", server + " | " + share},
+          {"netName", quoted(share)},
+          {"netNameUnicode", quoted(share)},
+          {"workingDir", quoted(data)},
+          {"iconLocation", quoted(icons + "\\plan.ico")},
+          {"environmentAnsi", quoted(data + "\\plan.docx")},
+          {"environmentUnicode", quoted(data + "\\plan.docx")},
+          {"iconEnvironmentAnsi", quoted(icons + "\\plan.ico")},
+          {"iconEnvironmentUnicode", quoted(icons + "\\plan.ico")}};
+}
+std::map<std::string, std::string> ShareMoved(const std::string& server, const std::string& share) {
+  return ShareMoved(server, share, share + "\\Data", share + "\\icons");
+}
+
+// What moves in DriveLink() from C: to E:.
+const std::map<std::string, std::string> kDriveMoved = {
+    {"rootItems", "E:\\"},
+    {"localBasePath", "'E:\\Data\\plan.docx'"},
+    {"localBasePathUnicode", "'E:\\Data\\plan.docx'"},
+    {"workingDir", "'E:\\Data'"},
+    {"iconLocation", "'E:\\Data\\plan.ico'"},
+    {"environmentAnsi", "'E:\\Data\\plan.docx'"},
+    {"environmentUnicode", "'E:\\Data\\plan.docx'"}};
+
+std::map<std::string, std::string> FolderBecomesShare() {
+  auto moved = ShareMoved("\\\\srv2", "\\\\srv2\\Data", "\\\\srv2\\Data", "\\\\srv2\\icons");
+  moved["fileItems"] = "1";
+  moved["commonPathSuffix"] = moved["commonPathSuffixUnicode"] = "'plan.docx'";
+  return moved;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Shortcuts, EveryPlaceMoves,
     ::testing::Values(
-        MoveCase{"ShareAndServer",
-                 ShareLink,
-                 u"\\\\srv2\\archive\\Data\\plan.docx",
-                 {{"rootItems", "\\\\srv2 | \\\\srv2\\archive"},
-                  {"vistaRootItems", "\\\\srv2 | \\\\srv2\\archive"},
-                  {"netName", "'\\\\srv2\\archive'"},
-                  {"netNameUnicode", "'\\\\srv2\\archive'"},
-                  {"workingDir", "'\\\\srv2\\archive\\Data'"},
-                  {"iconLocation", "'\\\\srv2\\archive\\icons\\plan.ico'"},
-                  {"environmentAnsi", "'\\\\srv2\\archive\\Data\\plan.docx'"},
-                  {"environmentUnicode", "'\\\\srv2\\archive\\Data\\plan.docx'"},
-                  {"iconEnvironmentAnsi", "'\\\\srv2\\archive\\icons\\plan.ico'"},
-                  {"iconEnvironmentUnicode", "'\\\\srv2\\archive\\icons\\plan.ico'"}}},
-        MoveCase{
-            "ServerOnly",
-            ShareLink,
-            u"\\\\files-new.example.org\\proj\\Data\\plan.docx",
-            {{"rootItems", "\\\\files-new.example.org | \\\\files-new.example.org\\proj"},
-             {"vistaRootItems", "\\\\files-new.example.org | \\\\files-new.example.org\\proj"},
-             {"netName", "'\\\\files-new.example.org\\proj'"},
-             {"netNameUnicode", "'\\\\files-new.example.org\\proj'"},
-             {"workingDir", "'\\\\files-new.example.org\\proj\\Data'"},
-             {"iconLocation", "'\\\\files-new.example.org\\proj\\icons\\plan.ico'"},
-             {"environmentAnsi", "'\\\\files-new.example.org\\proj\\Data\\plan.docx'"},
-             {"environmentUnicode", "'\\\\files-new.example.org\\proj\\Data\\plan.docx'"},
-             {"iconEnvironmentAnsi", "'\\\\files-new.example.org\\proj\\icons\\plan.ico'"},
-             {"iconEnvironmentUnicode", "'\\\\files-new.example.org\\proj\\icons\\plan.ico'"}}},
-        MoveCase{"FolderBecomesShare",
-                 ShareLink,
-                 u"\\\\srv2\\Data\\plan.docx",
-                 {{"rootItems", "\\\\srv2 | \\\\srv2\\Data"},
-                  {"vistaRootItems", "\\\\srv2 | \\\\srv2\\Data"},
-                  {"fileItems", "1"},
-                  {"netName", "'\\\\srv2\\Data'"},
-                  {"netNameUnicode", "'\\\\srv2\\Data'"},
-                  {"commonPathSuffix", "'plan.docx'"},
-                  {"commonPathSuffixUnicode", "'plan.docx'"},
-                  {"workingDir", "'\\\\srv2\\Data'"},
-                  {"iconLocation", "'\\\\srv2\\icons\\plan.ico'"},
-                  {"environmentAnsi", "'\\\\srv2\\Data\\plan.docx'"},
-                  {"environmentUnicode", "'\\\\srv2\\Data\\plan.docx'"},
-                  {"iconEnvironmentAnsi", "'\\\\srv2\\icons\\plan.ico'"},
-                  {"iconEnvironmentUnicode", "'\\\\srv2\\icons\\plan.ico'"}}},
-        MoveCase{"Drive",
-                 [] { return DriveLink(true); },
-                 u"E:\\Data\\plan.docx",
-                 {{"rootItems", "E:\\"},
-                  {"localBasePath", "'E:\\Data\\plan.docx'"},
-                  {"localBasePathUnicode", "'E:\\Data\\plan.docx'"},
-                  {"workingDir", "'E:\\Data'"},
-                  {"iconLocation", "'E:\\Data\\plan.ico'"},
-                  {"environmentAnsi", "'E:\\Data\\plan.docx'"},
-                  {"environmentUnicode", "'E:\\Data\\plan.docx'"}}},
-        MoveCase{"DriveWithEightBitStrings",
-                 [] { return DriveLink(false); },
-                 u"E:\\Data\\plan.docx",
-                 {{"rootItems", "E:\\"},
-                  {"localBasePath", "'E:\\Data\\plan.docx'"},
-                  {"localBasePathUnicode", "'E:\\Data\\plan.docx'"},
-                  {"workingDir", "'E:\\Data'"},
-                  {"iconLocation", "'E:\\Data\\plan.ico'"},
-                  {"environmentAnsi", "'E:\\Data\\plan.docx'"},
-                  {"environmentUnicode", "'E:\\Data\\plan.docx'"}}},
+        MoveCase{"ShareAndServer", ShareLink, u"\\\\srv2\\archive\\Data\\plan.docx",
+                 ShareMoved("\\\\srv2", "\\\\srv2\\archive")},
+        MoveCase{"ServerOnly", ShareLink, u"\\\\files-new.example.org\\proj\\Data\\plan.docx",
+                 ShareMoved("\\\\files-new.example.org", "\\\\files-new.example.org\\proj")},
+        MoveCase{"FolderBecomesShare", ShareLink, u"\\\\srv2\\Data\\plan.docx",
+                 FolderBecomesShare()},
+        MoveCase{"Drive", [] { return DriveLink(true); }, u"E:\\Data\\plan.docx", kDriveMoved},
+        MoveCase{"DriveWithEightBitStrings", [] { return DriveLink(false); },
+                 u"E:\\Data\\plan.docx", kDriveMoved},
         MoveCase{"ShareWithEightBitStrings",
                  [] {
                    CraftedLink link = ShareLink();
@@ -227,16 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
                    return link;
                  },
                  u"\\\\srv2\\Pl\u00e4ne\\Data\\plan.docx",
-                 {{"rootItems", "\\\\srv2 | \\\\srv2\\Pl\u00e4ne"},
-                  {"vistaRootItems", "\\\\srv2 | \\\\srv2\\Pl\u00e4ne"},
-                  {"netName", "'\\\\srv2\\Pl\u00e4ne'"},
-                  {"netNameUnicode", "'\\\\srv2\\Pl\u00e4ne'"},
-                  {"workingDir", "'\\\\srv2\\Pl\u00e4ne\\Data'"},
-                  {"iconLocation", "'\\\\srv2\\Pl\u00e4ne\\icons\\plan.ico'"},
-                  {"environmentAnsi", "'\\\\srv2\\Pl\u00e4ne\\Data\\plan.docx'"},
-                  {"environmentUnicode", "'\\\\srv2\\Pl\u00e4ne\\Data\\plan.docx'"},
-                  {"iconEnvironmentAnsi", "'\\\\srv2\\Pl\u00e4ne\\icons\\plan.ico'"},
-                  {"iconEnvironmentUnicode", "'\\\\srv2\\Pl\u00e4ne\\icons\\plan.ico'"}}},
+                 ShareMoved("\\\\srv2", "\\\\srv2\\Pl\u00e4ne")},
         MoveCase{"MappedDriveKeepsItsLetter",
                  MappedDriveLink,
                  u"\\\\srv2\\proj\\Data\\plan.docx",
