@@ -184,15 +184,6 @@ void SetPathAt(Document& document, std::size_t index, const std::u16string& path
   links.Finish();
 }
 
-std::int32_t ErrorNumber(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const ServiceError& error) {
-    return error.number();
-  }
-  return 0;
-}
-
 std::int32_t SetFirstLink(const fs::path& file, const std::u16string& path) {
   auto server = CreateBuiltinDocumentServer();
   return ErrorNumber([&] {

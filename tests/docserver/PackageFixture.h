@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CaughtError.h"
 #include "TempFolder.h"
 #include "services/DocumentServer.h"
 
@@ -32,6 +33,8 @@ struct RawEntry {
   bool operator==(const RawEntry&) const = default;
 };
 
+using quavelle::testing::ErrorNumber;
+using quavelle::testing::FailsNaming;
 using quavelle::testing::TempFolder;
 
 void WritePackage(const fs::path& file, const std::vector<Entry>& entries);
@@ -81,8 +84,6 @@ class EnumeratedLinks {
 };
 // Re-points link index of a fresh enumeration and ends it.
 void SetPathAt(Document& document, std::size_t index, const std::u16string& path);
-// The ServiceError number that call throws, or 0 when it does not throw.
-std::int32_t ErrorNumber(const std::function<void()>& call);
 // Opens the file and re-points its first link; the error number or 0.
 std::int32_t SetFirstLink(const fs::path& file, const std::u16string& path);
 
