@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 
+#include "OfficeSuite.h"
 #include "PackageFixture.h"
 #include "ZipLayout.h"
 #include "services/ServiceError.h"
@@ -124,12 +125,11 @@ fs::path Transformed(const TempFolder& folder, const fs::path& from, const std::
 }
 
 fs::path OfficeSuitePackage(const TempFolder& folder) {
-  if (Shell("command -v soffice >/dev/null") != 0) return {};
+  if (!quavelle::testing::OfficeSuite::Installed()) return {};
   WriteFile(folder / "letter.txt", "Dear reader,\n\nsee the plan.\n");
-  Shell("cd " + Quoted(folder.path()) + " && HOME=" + Quoted(folder.path()) +
-        " soffice --headless --norestore -env:UserInstallation=file://" + folder.path().string() +
-        "/profile --convert-to docx letter.txt >/dev/null 2>&1");
-  return fs::exists(folder / "letter.docx") ? folder / "letter.docx" : fs::path();
+  return quavelle::testing::OfficeSuite(folder / "suite")
+      .Convert({folder / "letter.txt"}, "docx", folder.path())
+      .at(0);
 }
 
 std::uint64_t IndexOf(const fs::path& package, const std::string& name) {
