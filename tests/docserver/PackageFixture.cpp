@@ -9,6 +9,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "ZipLayout.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/docserver/BuiltinDocumentServer.h"
@@ -117,40 +118,18 @@ std::vector<Entry> LinkedWord() {
       {{"word/_rels/document.xml.rels", Rels(Hyperlink("rId1", "C:\\Data\\plan.xlsx"))}});
 }
 
-namespace {
-
-std::uint32_t Little(const std::string& bytes, std::size_t at, int size) {
-  std::uint32_t v = 0;
-  for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes.at(at + i));
-  return v;
-}
-
-// Offsets of the named entry's central directory record and local header.
-std::pair<std::size_t, std::size_t> EntryHeaders(const std::string& bytes,
-                                                 const std::string& name) {
-  for (std::size_t at = bytes.find("PK\1\2"); at != std::string::npos;
-       at = bytes.find("PK\1\2", at + 1)) {
-    if (bytes.compare(at + 46, Little(bytes, at + 28, 2), name) == 0)
-      return {at, Little(bytes, at + 42, 4)};
-  }
-  throw std::runtime_error("no entry " + name);
-}
-
-}  // namespace
-
 std::uint32_t EntryField(const std::string& bytes, const std::string& name, std::size_t centralAt,
                          std::size_t localAt) {
-  const auto [central, local] = EntryHeaders(bytes, name);
-  EXPECT_EQ(Little(bytes, central + centralAt, 4), Little(bytes, local + localAt, 4)) << name;
-  return Little(bytes, central + centralAt, 4);
+  const LayoutRecord record = ReadLayout(bytes).Record(name);
+  EXPECT_EQ(Le(record.bytes, centralAt, 4), Le(bytes, record.local + localAt, 4)) << name;
+  return static_cast<std::uint32_t>(Le(record.bytes, centralAt, 4));
 }
 
 std::string WithEntryField(std::string bytes, const std::string& name, std::size_t centralAt,
                            std::size_t localAt, std::uint32_t value) {
-  const auto [central, local] = EntryHeaders(bytes, name);
-  for (std::size_t at : {central + centralAt, local + localAt}) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-  }
+  const LayoutRecord record = ReadLayout(bytes).Record(name);
+  SetLe(bytes, record.at + centralAt, value, 4);
+  SetLe(bytes, record.local + localAt, value, 4);
   return bytes;
 }
 

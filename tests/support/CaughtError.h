@@ -28,15 +28,21 @@ inline std::int32_t ErrorNumber(const std::function<void()>& action) {
   return error ? error->number() : 0;
 }
 
-// Whether action fails with number and a description that names document.
-inline ::testing::AssertionResult FailsNaming(std::int32_t number, const std::u16string& document,
-                                              const std::function<void()>& action) {
-  const std::optional<ServiceError> error = CaughtError(action);
+// Whether error is there, with number and a description that names document.
+inline ::testing::AssertionResult IsErrorNaming(const std::optional<ServiceError>& error,
+                                                std::int32_t number,
+                                                const std::u16string& document) {
   if (!error) return ::testing::AssertionFailure() << "no failure";
   if (error->number() != number || error->description().find(document) == std::u16string::npos) {
     return ::testing::AssertionFailure() << error->number() << " " << ToUtf8(error->description());
   }
   return ::testing::AssertionSuccess();
+}
+
+// Whether action fails with number and a description that names document.
+inline ::testing::AssertionResult FailsNaming(std::int32_t number, const std::u16string& document,
+                                              const std::function<void()>& action) {
+  return IsErrorNaming(CaughtError(action), number, document);
 }
 
 }  // namespace quavelle::testing
