@@ -56,38 +56,35 @@ fs::path WriteSources(const TempFolder& folder) {
   return src;
 }
 
+// The sources packed by the zip tool into folder/name: commands run in the
+// sources' folder, OUT standing for the package.
+fs::path Zipped(const TempFolder& folder, const std::string& name, std::string commands) {
+  const fs::path src = WriteSources(folder), out = folder / name;
+  for (std::size_t at; (at = commands.find("OUT")) != std::string::npos;)
+    commands.replace(at, 3, Quoted(out));
+  EXPECT_EQ(Shell("cd " + Quoted(src) + " && " + commands), 0) << commands;
+  return out;
+}
+
 // An OpenDocument-like package: mimetype first and stored without extra
 // fields, then the rest deflated with the tool's extra fields.
 fs::path ZipToolPackage(const TempFolder& folder) {
-  const fs::path src = WriteSources(folder);
-  const fs::path out = folder / "zip.odt";
-  EXPECT_EQ(
-      Shell("cd " + Quoted(src) + " && zip -q -X -0 " + Quoted(out) + " mimetype && zip -q -r " +
-            Quoted(out) + " META-INF content.xml styles.xml Übersicht.xml"),
-      0);
-  return out;
+  return Zipped(folder, "zip.odt",
+                "zip -q -X -0 OUT mimetype && zip -q -r OUT META-INF content.xml styles.xml "
+                "Übersicht.xml");
 }
 
 // Written to a pipe: every entry has a data descriptor.
 fs::path StreamedPackage(const TempFolder& folder) {
-  const fs::path src = WriteSources(folder);
-  const fs::path out = folder / "streamed.zip";
-  EXPECT_EQ(
-      Shell("cd " + Quoted(src) + " && zip -q - mimetype content.xml styles.xml Übersicht.xml" +
-            " | cat > " + Quoted(out)),
-      0);
+  const fs::path out = Zipped(folder, "streamed.zip",
+                              "zip -q - mimetype content.xml styles.xml Übersicht.xml | cat > OUT");
   EXPECT_EQ(Le(ReadLayout(ReadBytes(out)).Record("content.xml").bytes, 8, 2) & 0x8, 0x8);
   return out;
 }
 
 // An entry read from standard input gets a zip64 field in its local header.
 fs::path StdinPackage(const TempFolder& folder) {
-  const fs::path src = WriteSources(folder);
-  const fs::path out = folder / "stdin.zip";
-  EXPECT_EQ(Shell("cd " + Quoted(src) + " && seq 1 3000 | zip -q " + Quoted(out) + " - && zip -q " +
-                  Quoted(out) + " content.xml"),
-            0);
-  return out;
+  return Zipped(folder, "stdin.zip", "seq 1 3000 | zip -q OUT - && zip -q OUT content.xml");
 }
 
 fs::path LibzipPackage(const TempFolder& folder) {
@@ -182,12 +179,6 @@ std::string Inflate(const std::string& raw, std::size_t size) {
   return out;
 }
 
-bool HasZip64Field(const std::string& extra) {
-  for (std::size_t at = 0; at + 4 <= extra.size(); at += 4 + Le(extra, at + 2, 2))
-    if (Le(extra, at, 2) == 1) return true;
-  return false;
-}
-
 // A directory record's size field, from its zip64 field when it is there.
 std::uint64_t RecordSize(const std::string& record, bool compressed) {
   const std::size_t at = compressed ? 20 : 24;
@@ -230,7 +221,7 @@ void ExpectReplaced(const std::string& in, const LayoutRecord& was, const std::s
       in.substr(wasAt + 30, Le(in, wasAt + 26, 2) + Le(in, wasAt + 28, 2));
   const std::string headerTail = out.substr(nowAt + 30, nameLength + extraLength);
   const std::uint64_t compressed = RecordSize(b, true);
-  if (HasZip64Field(wasHeaderTail.substr(nameLength))) {
+  if (!Zip64Field(wasHeaderTail, nameLength, wasHeaderTail.size() - nameLength).empty()) {
     EXPECT_EQ(headerTail.size(), wasHeaderTail.size());
     EXPECT_EQ(Le(out, nowAt + 18, 8), 0xFFFFFFFFFFFFFFFF) << "sizes are in the zip64 field";
     EXPECT_EQ(Le(headerTail, nameLength + 4, 8), data.size());
@@ -343,11 +334,9 @@ class ZipRewriteRefusal : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(ZipRewriteRefusal, BeforeWritingAnything) {
   TempFolder folder;
-  const fs::path src = WriteSources(folder);
-  const fs::path package = folder / "p.zip";
-  ASSERT_EQ(Shell("cd " + Quoted(src) + " && zip -q " + Quoted(package) + " styles.xml && zip -q " +
-                  GetParam().zipOptions + " " + Quoted(package) + " content.xml"),
-            0);
+  const fs::path package =
+      Zipped(folder, "p.zip",
+             "zip -q OUT styles.xml && zip -q " + GetParam().zipOptions + " OUT content.xml");
   const fs::path out = folder / "out.zip";
   EXPECT_EQ(ErrorNumber([&] { Rewrite(package, NewParts(package, {"content.xml"}), out); }), 1003);
   EXPECT_EQ(fs::file_size(out), 0u);
