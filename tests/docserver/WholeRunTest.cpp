@@ -147,6 +147,9 @@ TEST(WholeRun, EveryKindOfDocumentIsRepointedAndOwnerEmptyAndOtherFilesPassedOve
       EXPECT_TRUE(path.starts_with(u"\\\\srv2\\proj\\")) << name << ": " << ToUtf8(path);
     }
   }
+  EXPECT_EQ(LinkPaths(folder / "z" / "report.docx"),
+            (std::vector<std::u16string>{u"\\\\srv2\\proj\\r-a.xlsx", u"\\\\srv2\\proj\\r-b.docx",
+                                         u"\\\\srv2\\proj\\r.pptx"}));
   EXPECT_TRUE(LinkPaths(folder / "notes.doc").empty());
   EXPECT_TRUE(ReadBytes(folder / "~$report.docx") == owner);
   EXPECT_EQ(fs::file_size(folder / "new.docx"), 0u);
