@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "fuzz/FuzzScratch.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/UniqueFd.h"
@@ -24,35 +25,8 @@ using quavelle::docserver::DocumentFile;
 
 constexpr char16_t kNewPath[] = u"D:\\Moved here\\new target.docx";
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "quavelle-pdf-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-void WriteWhole(const fs::path& path, const std::uint8_t* data, std::size_t size) {
-  quavelle::UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd) std::abort();
-  while (size > 0) {
-    const ssize_t n = write(fd.get(), data, size);
-    if (n <= 0) std::abort();
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-}
+using quavelle::fuzz::ScratchDir;
+using quavelle::fuzz::WriteWhole;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "pdf content: %s\n", what);

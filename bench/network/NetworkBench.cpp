@@ -186,10 +186,16 @@ int Main(int argc, char** argv) {
   // First a run that matches nothing (the walk and the reading of every
   // package), then the run that re-points.
   const std::u16string nothing = u"\\\\nomatch";
-  const fs::path local = options.work / "local";
-  fs::copy(original, local, fs::copy_options::recursive);
-  const RunResult readBaseline = WholeRun(local / "Tree", nothing);
-  const RunResult baseline = WholeRun(local / "Tree");
+  // The best of three, each on a fresh copy: the local run is short.
+  RunResult readBaseline{1e9, 0}, baseline{1e9, 0};
+  for (int trial = 0; trial < 3; ++trial) {
+    const fs::path local = options.work / ("local-" + std::to_string(trial));
+    fs::copy(original, local, fs::copy_options::recursive);
+    const RunResult read = WholeRun(local / "Tree", nothing);
+    const RunResult run = WholeRun(local / "Tree");
+    if (read.seconds < readBaseline.seconds) readBaseline = read;
+    if (run.seconds < baseline.seconds) baseline = run;
+  }
   std::printf("local disk: walk and read %.3f s, run %.3f s, %zu links re-pointed (baseline)\n",
               readBaseline.seconds, baseline.seconds, baseline.rows);
 

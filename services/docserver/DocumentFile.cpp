@@ -64,15 +64,11 @@ void DocumentFile::Resume(const std::u16string& path) {
   if (::dup3(again.get(), fd_.get(), O_CLOEXEC) >= 0) suspended_ = false;
 }
 
-FileIdentity UnchangedIdentity(const std::string& nativePath, const FileIdentity& expected,
-                               const std::u16string& displayPath) {
-  return UnchangedIdentityAt(AT_FDCWD, nativePath, expected, displayPath);
-}
-
 FileIdentity UnchangedIdentityAt(int folderFd, const std::string& name,
                                  const FileIdentity& expected, const std::u16string& displayPath) {
   struct stat st {};
-  if (::fstatat(folderFd, name.c_str(), &st, 0) != 0) {
+  const int flags = name.empty() ? AT_EMPTY_PATH : 0;
+  if (::fstatat(folderFd, name.c_str(), &st, flags) != 0) {
     throw ErrnoError(errno, u"Cannot write", displayPath);
   }
   const FileIdentity now = IdentityOf(st);

@@ -52,12 +52,10 @@ class DocumentFile {
   bool suspended_ = false;
 };
 
-// The identity of the file at nativePath (following symbolic links), which
-// must still hold expected's content: 1008 when it changed, an error naming
-// displayPath when it cannot be read.
-FileIdentity UnchangedIdentity(const std::string& nativePath, const FileIdentity& expected,
-                               const std::u16string& displayPath);
-// The same for the entry name of the folder folderFd is open on.
+// The identity of the entry name (following symbolic links) of the folder
+// folderFd is open on, or of the open file folderFd itself when name is
+// empty, which must still hold expected's content: 1008 when it changed, an
+// error naming displayPath when it cannot be read.
 FileIdentity UnchangedIdentityAt(int folderFd, const std::string& name,
                                  const FileIdentity& expected, const std::u16string& displayPath);
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 #include "services/Text.h"
 #include "services/docserver/AtomicFileReplace.h"
@@ -19,8 +20,19 @@ struct FreeDeleter {
 };
 
 // The file a symbolic link leads to, so that the link itself stays a link.
-std::string RealPath(const std::u16string& path) {
-  std::unique_ptr<char, FreeDeleter> real(::realpath(TextToNativePath(path).c_str(), nullptr));
+// When the open file fd is known by path itself, no component is a link:
+// the kernel tells so without a request per folder of the path, which a
+// network client without a cache would each send to its server.
+std::string RealPath(const std::u16string& path, int fd) {
+  const std::string native = TextToNativePath(path);
+  std::string known(native.size() + 1, '\0');
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = ::readlink(proc.c_str(), known.data(), known.size());
+  if (length >= 0 && static_cast<std::size_t>(length) == native.size() &&
+      known.compare(0, native.size(), native) == 0) {
+    return native;
+  }
+  std::unique_ptr<char, FreeDeleter> real(::realpath(native.c_str(), nullptr));
   if (!real) throw ErrnoError(errno, u"Cannot write", path);
   return real.get();
 }
@@ -59,8 +71,10 @@ void DocumentState::Repoint(std::size_t index, const std::u16string& newPath) {
 
 void DocumentState::WriteChanges() {
   if (!content_ || !content_->HasChanges()) return;
-  const std::string real = RealPath(path_);
-  const FileIdentity now = UnchangedIdentity(real, file_->identity(), path_);
+  const std::string real = RealPath(path_, file_->fd());
+  // The open file itself: whether another file took its place is checked
+  // in its folder right before the rename.
+  const FileIdentity now = UnchangedIdentityAt(file_->fd(), "", file_->identity(), path_);
   // A rename replaces a read-only file as readily as any other, so ask first;
   // one's own file that its mode lets one write needs no asking (a network
   // client would ask its server).

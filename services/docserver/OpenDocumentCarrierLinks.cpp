@@ -1,4 +1,5 @@
 #include "services/docserver/OpenDocumentCarrierLinks.h"
+#include "services/docserver/FormulaQuotedName.h"
 
 #include <algorithm>
 
@@ -190,19 +191,9 @@ void FindFormulaWorkbookLinks(const XmlPart& part,
       std::vector<std::string> urls;
       const std::string_view value = attribute.value;
       for (std::size_t open = value.find('\''); open != std::string_view::npos;) {
-        std::string url;
-        std::size_t at = open + 1;
-        for (; at < value.size(); ++at) {
-          if (value[at] != '\'') {
-            url += value[at];
-          } else if (at + 1 < value.size() && value[at + 1] == '\'') {
-            url += value[at++];
-          } else {
-            break;
-          }
-        }
-        if (at + 1 < value.size() && value[at + 1] == '#') urls.push_back(std::move(url));
-        open = at + 1 < value.size() ? value.find('\'', at + 1) : std::string_view::npos;
+        FormulaQuotedName name = ReadFormulaQuotedName(value, open);
+        open = NextFormulaQuote(value, name);
+        if (name.namesWorkbook) urls.push_back(std::move(name.text));
       }
       std::ranges::sort(urls);
       urls.erase(std::unique(urls.begin(), urls.end()), urls.end());

@@ -5,6 +5,7 @@
 
 #include "services/PathText.h"
 #include "services/Text.h"
+#include "services/docserver/FormulaQuotedName.h"
 #include "services/docserver/OpenDocumentCarrierLinks.h"
 #include "services/docserver/XmlPart.h"
 #include "services/docserver/ZipArchive.h"
@@ -27,22 +28,13 @@ std::string WithWorkbookMoved(std::string_view value, const std::u16string& oldP
   bool moved = false;
   std::size_t copied = 0;
   for (std::size_t open = value.find('\''); open != std::string_view::npos;) {
-    std::string url;
-    std::size_t at = open + 1;
-    for (; at < value.size(); ++at) {
-      if (value[at] != '\'') {
-        url += value[at];
-      } else if (at + 1 < value.size() && value[at + 1] == '\'') {
-        url += value[at++];
-      } else {
-        break;
-      }
-    }
-    if (at + 1 >= value.size() || value[at + 1] != '#') {
-      open = at < value.size() ? value.find('\'', at + 1) : std::string_view::npos;
+    const FormulaQuotedName name = ReadFormulaQuotedName(value, open);
+    const std::size_t next = NextFormulaQuote(value, name);
+    if (!name.namesWorkbook) {
+      open = next;
       continue;
     }
-    const std::optional<LinkTarget> workbook = ParseLinkTarget(FromUtf8(url), context);
+    const std::optional<LinkTarget> workbook = ParseLinkTarget(FromUtf8(name.text), context);
     if (workbook && workbook->suffix.empty() && workbook->absolutePath == oldPath) {
       const std::string written = ToUtf8(FormatLinkTarget(*workbook, newPath, context));
       out.append(value.substr(copied, open - copied));
@@ -52,10 +44,10 @@ std::string WithWorkbookMoved(std::string_view value, const std::u16string& oldP
         if (c == '\'') out += '\'';
       }
       out += '\'';
-      copied = at + 1;
+      copied = name.close + 1;
       moved = true;
     }
-    open = value.find('\'', at + 2);
+    open = next;
   }
   if (!moved) return {};
   out.append(value.substr(copied));
