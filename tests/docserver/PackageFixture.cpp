@@ -9,7 +9,6 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "ZipLayout.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
 #include "services/docserver/BuiltinDocumentServer.h"
@@ -118,21 +117,6 @@ std::vector<Entry> LinkedWord() {
       {{"word/_rels/document.xml.rels", Rels(Hyperlink("rId1", "C:\\Data\\plan.xlsx"))}});
 }
 
-std::uint32_t EntryField(const std::string& bytes, const std::string& name, std::size_t centralAt,
-                         std::size_t localAt) {
-  const LayoutRecord record = ReadLayout(bytes).Record(name);
-  EXPECT_EQ(Le(record.bytes, centralAt, 4), Le(bytes, record.local + localAt, 4)) << name;
-  return static_cast<std::uint32_t>(Le(record.bytes, centralAt, 4));
-}
-
-std::string WithEntryField(std::string bytes, const std::string& name, std::size_t centralAt,
-                           std::size_t localAt, std::uint32_t value) {
-  const LayoutRecord record = ReadLayout(bytes).Record(name);
-  SetLe(bytes, record.at + centralAt, value, 4);
-  SetLe(bytes, record.local + localAt, value, 4);
-  return bytes;
-}
-
 std::u16string U16(const std::string& utf8) { return FromUtf8(std::string_view(utf8)); }
 
 std::vector<std::u16string> LinkPaths(Document& document) {
@@ -179,32 +163,6 @@ std::string Edited(std::string text, const Edits& edits) {
     }
   }
   return text;
-}
-
-void PrintTo(const PackageCase& c, std::ostream* os) { *os << c.name; }
-
-std::string CaseName(const ::testing::TestParamInfo<PackageCase>& info) { return info.param.name; }
-
-TEST_P(RepointedPackage, MovesTheFirstLinkInEveryPlaceAndKeepsAllElse) {
-  const PackageCase& c = GetParam();
-  TempFolder folder;
-  const fs::path file = folder / c.fileName;
-  WritePackage(file, c.package);
-  EXPECT_EQ(LinkPaths(file), c.links);
-  if (c.links.empty()) return;
-  ASSERT_EQ(SetFirstLink(file, c.newPath), 0);
-  std::vector<std::u16string> after = c.links;
-  after[0] = c.newPath;
-  EXPECT_EQ(LinkPaths(file), c.after.empty() ? after : c.after);
-  const std::vector<RawEntry> entries = ReadEntries(file, false);
-  ASSERT_EQ(entries.size(), c.package.size());
-  std::string joined;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    EXPECT_EQ(entries[i].name, c.package[i].name);
-    EXPECT_EQ(entries[i].bytes, Edited(c.package[i].data, c.edits)) << entries[i].name;
-    joined += c.package[i].data;
-  }
-  for (const auto& [from, with] : c.edits) EXPECT_NE(joined.find(from), std::string::npos) << from;
 }
 
 }  // namespace quavelle::docserver::testing

@@ -54,17 +54,6 @@ std::vector<Entry> OdtWith(std::vector<Entry> extra);
 // A word-processing package whose document links to C:\\Data\\plan.xlsx.
 std::vector<Entry> LinkedWord();
 
-// A 32-bit field of the named entry in a package's bytes, at centralAt in its
-// central directory record and at localAt in its local header: read (the two
-// must agree) or set in both.
-std::uint32_t EntryField(const std::string& bytes, const std::string& name, std::size_t centralAt,
-                         std::size_t localAt);
-std::string WithEntryField(std::string bytes, const std::string& name, std::size_t centralAt,
-                           std::size_t localAt, std::uint32_t value);
-inline constexpr std::size_t kCentralCrc = 16, kLocalCrc = 14;
-inline constexpr std::size_t kCentralSize = 24, kLocalSize = 22;
-inline constexpr std::size_t kCentralDosTime = 12, kLocalDosTime = 10;  // time, then date
-
 std::u16string U16(const std::string& utf8);
 // Every link's AbsolutePath, first to last.
 std::vector<std::u16string> LinkPaths(Document& document);

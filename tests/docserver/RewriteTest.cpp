@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "PackageFixture.h"
+#include "ZipLayout.h"
 #include "services/docserver/BuiltinDocumentServer.h"
 #include "services/docserver/ProcessTuning.h"
 
