@@ -125,27 +125,5 @@ TEST(DrawingFormula, OnlyAStringLiteralIsTheCellsOwnText) {
   EXPECT_FALSE(FormulaStringLiteral("\"a\"&\"b\""));
 }
 
-// A cell formula that names a workbook by its path, not through an
-// external-link part; one in a string literal is text.
-TEST(WorksheetFormula, WorkbookNamedByPathIsALinkMovedInEveryReference) {
-  const auto sheet = [](const std::string& plan) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<worksheet "
-           "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row "
-           "r=\"1\"><c r=\"A1\"><f>'" +
-           plan + "Sheet1'!A1*2+'" + plan +
-           "Sheet2'!B1</f><v>4</v></c><c r=\"B1\"><f>[1]Sheet1!A1</f><v>1</v></c><c "
-           "r=\"C1\"><f>SUM('\\\\srv1\\fin\\[costs.xlsx]Q1'!A1:A3)</f><v>3</v></c><c r=\"D1\" "
-           "t=\"str\"><f>HYPERLINK(\"'C:\\x\\[y.xlsx]S'!A1\")</f><v>x</v></c></row></sheetData>"
-           "</worksheet>";
-  };
-  TempFolder folder;
-  const fs::path file = folder / "a.xlsx";
-  WritePackage(file, DocxWith({{"xl/worksheets/sheet1.xml", sheet("C:\\Data\\[plan.xlsx]")}}));
-  EXPECT_EQ(LinkPaths(file),
-            (std::vector<std::u16string>{u"C:\\Data\\plan.xlsx", u"\\\\srv1\\fin\\costs.xlsx"}));
-  ASSERT_EQ(SetFirstLink(file, u"D:\\New's\\plan.xlsx"), 0);
-  EXPECT_EQ(ReadEntries(file, false).at(3).bytes, sheet("D:\\New''s\\[plan.xlsx]"));
-}
-
 }  // namespace
 }  // namespace quavelle::docserver::testing

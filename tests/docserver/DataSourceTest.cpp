@@ -9,52 +9,6 @@
 namespace quavelle::docserver::testing {
 namespace {
 
-using Edits = std::vector<std::pair<std::string, std::string>>;
-
-std::string Replaced(std::string text, const Edits& edits) {
-  for (const auto& [from, with] : edits) {
-    std::size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    for (; at != std::string::npos; at = text.find(from, at + with.size())) {
-      text.replace(at, from.size(), with);
-    }
-  }
-  return text;
-}
-
-struct SourceCase {
-  std::string name;
-  std::string fileName;
-  std::vector<Entry> parts;
-  std::vector<std::u16string> links;
-  std::u16string newPath;  // for the first link
-  Edits edits;             // to every part
-};
-
-void PrintTo(const SourceCase& c, std::ostream* os) { *os << c.name; }
-
-class DataSource : public ::testing::TestWithParam<SourceCase> {};
-
-TEST_P(DataSource, IsOneLinkMovedInEveryPlaceThatNamesIt) {
-  const SourceCase& c = GetParam();
-  TempFolder folder;
-  const fs::path file = folder / c.fileName;
-  WritePackage(file, DocxWith(c.parts));
-  EXPECT_EQ(LinkPaths(file), c.links);
-  if (c.links.empty()) return;
-  ASSERT_EQ(SetFirstLink(file, c.newPath), 0);
-  std::vector<std::u16string> after = c.links;
-  after[0] = c.newPath;
-  EXPECT_EQ(LinkPaths(file), after);
-  for (const RawEntry& entry : ReadEntries(file, false)) {
-    for (const Entry& part : c.parts) {
-      if (part.name == entry.name) {
-        EXPECT_EQ(entry.bytes, Replaced(part.data, c.edits)) << part.name;
-      }
-    }
-  }
-}
-
 const std::string kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
 const std::string kConnections =
     kHead + "<connections xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">";
@@ -102,65 +56,68 @@ const std::string kWorkbookMerge = Settings(
     "r:id=\"rId2\"/></w:odso>");
 
 INSTANTIATE_TEST_SUITE_P(
-    Workbooks, DataSource,
+    DataSources, RepointedPackage,
     ::testing::Values(
         // The database file in sourceFile and in the connection string is one link;
         // the .odc it was made from is another.
-        SourceCase{
+        PackageCase{
             "AccessDatabase",
             "a.xlsx",
-            {{"xl/connections.xml", Connections(kAccess)}},
+            DocxWith({{"xl/connections.xml", Connections(kAccess)}}),
             {u"\\\\srv1\\db\\sales.accdb", u"C:\\Users\\me\\Documents\\My Data Sources\\sales.odc"},
             u"\\\\srv2\\data\\sales.accdb",
             {{"\\\\srv1\\db", "\\\\srv2\\data"}}},
-        SourceCase{"OdbcFileAndFolder",
-                   "a.xlsx",
-                   {{"xl/connections.xml",
-                     Connections("<connection id=\"1\" name=\"q\" type=\"1\"><dbPr "
-                                 "connection=\"DSN=Desk Database;DBQ=C:\\Data\\db.mdb;"
-                                 "DefaultDir=C:\\Data;DriverId=25;FIL=Desk;\" "
-                                 "command=\"SELECT * FROM t\"/></connection>")}},
-                   {u"C:\\Data\\db.mdb", u"C:\\Data"},
-                   u"D:\\New data\\db.mdb",
-                   {{"DBQ=C:\\Data\\db.mdb", "DBQ=D:\\New data\\db.mdb"}}},
-        SourceCase{"TextImportAndWebQuery",
-                   "a.xlsx",
-                   {{"xl/connections.xml",
-                     Connections("<connection id=\"2\" name=\"list\" type=\"6\" "
-                                 "refreshedVersion=\"6\" background=\"1\" saveData=\"1\"><textPr "
-                                 "codePage=\"850\" sourceFile=\"C:\\Data\\list.csv\" "
-                                 "delimited=\"0\"><textFields count=\"1\"><textField/>"
-                                 "</textFields></textPr></connection><connection id=\"4\" "
-                                 "name=\"web\" type=\"4\"><webPr sourceData=\"1\" "
-                                 "url=\"file:///C:/Data/page.htm\" htmlTables=\"1\"/></connection>"
-                                 "<connection id=\"5\" name=\"site\" type=\"4\"><webPr "
-                                 "url=\"https://example.org/t.htm\"/></connection>")}},
-                   {u"C:\\Data\\list.csv", u"C:\\Data\\page.htm"},
-                   u"\\\\srv2\\d\\list.csv",
-                   {{"C:\\Data\\list.csv", "\\\\srv2\\d\\list.csv"}}},
-        SourceCase{"MashupIsLeftAlone",
-                   "a.xlsx",
-                   {{"xl/connections.xml", Connections(kMashup)}},
-                   {},
-                   u"",
-                   {}},
+        PackageCase{"OdbcFileAndFolder",
+                    "a.xlsx",
+                    DocxWith({{"xl/connections.xml",
+                               Connections("<connection id=\"1\" name=\"q\" type=\"1\"><dbPr "
+                                           "connection=\"DSN=Desk Database;DBQ=C:\\Data\\db.mdb;"
+                                           "DefaultDir=C:\\Data;DriverId=25;FIL=Desk;\" "
+                                           "command=\"SELECT * FROM t\"/></connection>")}}),
+                    {u"C:\\Data\\db.mdb", u"C:\\Data"},
+                    u"D:\\New data\\db.mdb",
+                    {{"DBQ=C:\\Data\\db.mdb", "DBQ=D:\\New data\\db.mdb"}}},
+        PackageCase{
+            "TextImportAndWebQuery",
+            "a.xlsx",
+            DocxWith(
+                {{"xl/connections.xml",
+                  Connections("<connection id=\"2\" name=\"list\" type=\"6\" "
+                              "refreshedVersion=\"6\" background=\"1\" saveData=\"1\"><textPr "
+                              "codePage=\"850\" sourceFile=\"C:\\Data\\list.csv\" "
+                              "delimited=\"0\"><textFields count=\"1\"><textField/>"
+                              "</textFields></textPr></connection><connection id=\"4\" "
+                              "name=\"web\" type=\"4\"><webPr sourceData=\"1\" "
+                              "url=\"file:///C:/Data/page.htm\" htmlTables=\"1\"/></connection>"
+                              "<connection id=\"5\" name=\"site\" type=\"4\"><webPr "
+                              "url=\"https://example.org/t.htm\"/></connection>")}}),
+            {u"C:\\Data\\list.csv", u"C:\\Data\\page.htm"},
+            u"\\\\srv2\\d\\list.csv",
+            {{"C:\\Data\\list.csv", "\\\\srv2\\d\\list.csv"}}},
+        PackageCase{"MashupIsLeftAlone",
+                    "a.xlsx",
+                    DocxWith({{"xl/connections.xml", Connections(kMashup)}}),
+                    {},
+                    u"",
+                    {}},
         // A mail merge's data file: two relationships, the connection strings and
         // the query are one link.
-        SourceCase{"MailMergeWorkbook",
-                   "a.docx",
-                   {{"word/settings.xml", kWorkbookMerge},
-                    {"word/_rels/settings.xml.rels", kSettingsRels}},
-                   {u"C:\\Data\\list.xlsx"},
-                   u"\\\\srv2\\merge\\list.xlsx",
-                   {{"C:\\Data\\list.xlsx", "\\\\srv2\\merge\\list.xlsx"}}},
-        SourceCase{"MailMergeTextQuery",
-                   "a.docx",
-                   {{"word/settings.xml",
-                     Settings("<w:query w:val=\"SELECT * FROM C:\\Data\\names.txt\"/>")}},
-                   {u"C:\\Data\\names.txt"},
-                   u"D:\\Data\\names.txt",
-                   {{"C:\\Data\\names", "D:\\Data\\names"}}}),
-    [](const ::testing::TestParamInfo<SourceCase>& info) { return info.param.name; });
+        PackageCase{"MailMergeWorkbook",
+                    "a.docx",
+                    DocxWith({{"word/settings.xml", kWorkbookMerge},
+                              {"word/_rels/settings.xml.rels", kSettingsRels}}),
+                    {u"C:\\Data\\list.xlsx"},
+                    u"\\\\srv2\\merge\\list.xlsx",
+                    {{"C:\\Data\\list.xlsx", "\\\\srv2\\merge\\list.xlsx"}}},
+        PackageCase{
+            "MailMergeTextQuery",
+            "a.docx",
+            DocxWith({{"word/settings.xml",
+                       Settings("<w:query w:val=\"SELECT * FROM C:\\Data\\names.txt\"/>")}}),
+            {u"C:\\Data\\names.txt"},
+            u"D:\\Data\\names.txt",
+            {{"C:\\Data\\names", "D:\\Data\\names"}}}),
+    CaseName);
 
 // A query names its file without quotes: a new path with a space would end
 // the file name early, so it is refused when asked for and the document

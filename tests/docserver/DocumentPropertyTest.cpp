@@ -50,57 +50,50 @@ std::string HLinks(const std::string& entries, int count) {
          entries + "</vt:vector></HLinks>";
 }
 
-TEST(DocumentProperties, CachedHyperlinkMovesWithItsRelationshipAndGetsANewHash) {
-  TempFolder folder;
-  const fs::path file = folder / "a.docx";
-  const auto app = [](const std::string& plan) {
-    return AppProperties(HLinks(
-        CachedHyperlink(plan, "Sheet1!A1") + CachedHyperlink("https://example.org/", ""), 2));
-  };
-  const auto rels = [](const std::string& plan) { return Rels(Hyperlink("rId3", plan)); };
-  WritePackage(file,
-               DocxWith({{"docProps/app.xml", app("C:\\Data\\plan.xlsx")},
-                         {"word/_rels/document.xml.rels", rels("file:///C:\\Data\\plan.xlsx")}}));
-  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"C:\\Data\\plan.xlsx"});
-
-  ASSERT_EQ(SetFirstLink(file, u"\\\\srv2\\Data\\plan.xlsx"), 0);
-  const std::vector<RawEntry> entries = ReadEntries(file, false);
-  EXPECT_EQ(entries.at(3).bytes, app("\\\\srv2\\Data\\plan.xlsx"));
-  EXPECT_EQ(entries.at(4).bytes, rels("file:///\\\\srv2\\Data\\plan.xlsx"));
+std::string Links(const std::string& first) {
+  return AppProperties(
+      HLinks(CachedHyperlink(first, "Sheet1!A1") + CachedHyperlink("https://example.org/", ""), 2));
 }
 
-TEST(DocumentProperties, HyperlinkBaseIsALinkAndTheBaseOfRelativeHyperlinks) {
-  TempFolder folder;
-  const fs::path file = folder / "a.docx";
-  const auto app = [](const std::string& base) {
-    return AppProperties("<HyperlinkBase>" + base + "</HyperlinkBase>");
-  };
-  const std::string rels = Rels(Hyperlink("rId3", "reports/plan.xlsx"));
-  WritePackage(file, DocxWith({{"docProps/app.xml", app("\\\\srv1\\docs\\")},
-                               {"word/_rels/document.xml.rels", rels}}));
-  EXPECT_EQ(LinkPaths(file), (std::vector<std::u16string>{u"\\\\srv1\\docs\\",
-                                                          u"\\\\srv1\\docs\\reports\\plan.xlsx"}));
-  ASSERT_EQ(SetFirstLink(file, u"\\\\srv2\\archive\\docs\\"), 0);
-  EXPECT_EQ(LinkPaths(file),
-            (std::vector<std::u16string>{u"\\\\srv2\\archive\\docs\\",
-                                         u"\\\\srv2\\archive\\docs\\reports\\plan.xlsx"}));
-  const std::vector<RawEntry> entries = ReadEntries(file, false);
-  EXPECT_EQ(entries.at(3).bytes, app("\\\\srv2\\archive\\docs\\"));
-  EXPECT_EQ(entries.at(4).bytes, rels);
+const std::string kRelative = Rels(Hyperlink("rId3", "reports/plan.xlsx"));
+
+std::string Base(const std::string& base) {
+  return AppProperties("<HyperlinkBase>" + base + "</HyperlinkBase>");
 }
 
-TEST(DocumentProperties, UnderAWebHyperlinkBaseRelativeHyperlinksAreWebAddresses) {
-  TempFolder folder;
-  const fs::path file = folder / "a.docx";
-  WritePackage(
-      file,
-      DocxWith(
-          {{"docProps/app.xml", AppProperties("<HyperlinkBase>https://intranet.example/docs/"
-                                              "</HyperlinkBase>")},
-           {"word/_rels/document.xml.rels", Rels(Hyperlink("rId3", "reports/plan.xlsx") +
-                                                 Hyperlink("rId4", "file:///C:\\Data\\a.docx"))}}));
-  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"C:\\Data\\a.docx"});
-}
+INSTANTIATE_TEST_SUITE_P(
+    DocumentProperties, RepointedPackage,
+    ::testing::Values(
+        // A cached hyperlink moves with its relationship and gets a new hash.
+        PackageCase{"CachedHyperlink",
+                    "a.docx",
+                    DocxWith({{"docProps/app.xml", Links("C:\\Data\\plan.xlsx")},
+                              {"word/_rels/document.xml.rels",
+                               Rels(Hyperlink("rId3", "file:///C:\\Data\\plan.xlsx"))}}),
+                    {u"C:\\Data\\plan.xlsx"},
+                    u"\\\\srv2\\Data\\plan.xlsx",
+                    {{Links("C:\\Data\\plan.xlsx"), Links("\\\\srv2\\Data\\plan.xlsx")},
+                     {"file:///C:", "file:///\\\\srv2"}}},
+        // The hyperlink base is a link and the base of relative hyperlinks.
+        PackageCase{"HyperlinkBase",
+                    "a.docx",
+                    DocxWith({{"docProps/app.xml", Base("\\\\srv1\\docs\\")},
+                              {"word/_rels/document.xml.rels", kRelative}}),
+                    {u"\\\\srv1\\docs\\", u"\\\\srv1\\docs\\reports\\plan.xlsx"},
+                    u"\\\\srv2\\archive\\docs\\",
+                    {{"\\\\srv1\\docs", "\\\\srv2\\archive\\docs"}},
+                    {u"\\\\srv2\\archive\\docs\\", u"\\\\srv2\\archive\\docs\\reports\\plan.xlsx"}},
+        // Under a web hyperlink base, relative hyperlinks are web addresses.
+        PackageCase{"WebHyperlinkBase",
+                    "a.docx",
+                    DocxWith({{"docProps/app.xml", Base("https://intranet.example/docs/")},
+                              {"word/_rels/document.xml.rels",
+                               Rels(Hyperlink("rId3", "reports/plan.xlsx") +
+                                    Hyperlink("rId4", "file:///C:\\Data\\a.docx"))}}),
+                    {u"C:\\Data\\a.docx"},
+                    u"D:\\Data\\a.docx",
+                    {{"file:///C:", "file:///D:"}}}),
+    CaseName);
 
 }  // namespace
 }  // namespace quavelle::docserver::testing

@@ -50,7 +50,9 @@ std::vector<Entry> Drawing() {
       {"visio/pages/_rels/page1.xml.rels", Rels(Hyperlink("rId1", "file:///C:\\Data\\rel.xlsx"))}};
 }
 
-TEST(Drawing, ListsAddressCellsThatAreTheirOwnAndTheRelationships) {
+// The master's relative address counts from the drawing's folder; a cell
+// whose formula is a literal moves value and formula together.
+TEST(Drawing, ListsAddressCellsThatAreTheirOwnAndMovesThemWithTheirFormula) {
   TempFolder folder;
   const fs::path file = folder / "net" / "plan.vsdx";
   fs::create_directories(file.parent_path());
@@ -59,12 +61,6 @@ TEST(Drawing, ListsAddressCellsThatAreTheirOwnAndTheRelationships) {
   EXPECT_EQ(LinkPaths(file),
             (std::vector<std::u16string>{up + u"/Data/inherited.docx", u"\\\\srv1\\proj\\plan.xlsx",
                                          u"C:\\Data\\a \"b\".docx", u"C:\\Data\\rel.xlsx"}));
-}
-
-TEST(Drawing, AddressWithALiteralFormulaMovesValueAndFormulaTogether) {
-  TempFolder folder;
-  const fs::path file = folder / "plan.vsdx";
-  WritePackage(file, Drawing());
   auto server = CreateBuiltinDocumentServer();
   {
     auto document = server->Open(U16(file.string()));
@@ -73,32 +69,28 @@ TEST(Drawing, AddressWithALiteralFormulaMovesValueAndFormulaTogether) {
     links[2].SetPath(u"D:\\Data\\a \"b\".docx");
     links.Finish();
   }
-  std::string page = kPage;
-  for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
-           {"V=\"\\\\srv1\\proj", "V=\"\\\\srv2\\proj"},
-           {"V=\"C:\\Data\\a", "V=\"D:\\Data\\a"},
-           {"F=\"&quot;C:\\Data", "F=\"&quot;D:\\Data"}}) {
-    const std::size_t at = page.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    page.replace(at, from.size(), to);
-  }
-  EXPECT_EQ(ReadEntries(file, false).at(2).bytes, page);
+  EXPECT_EQ(ReadEntries(file, false).at(2).bytes,
+            Edited(kPage, {{"V=\"\\\\srv1\\proj", "V=\"\\\\srv2\\proj"},
+                           {"V=\"C:\\Data\\a", "V=\"D:\\Data\\a"},
+                           {"F=\"&quot;C:\\Data", "F=\"&quot;D:\\Data"}}));
 }
 
-TEST(BinaryWorkbook, ExternalWorkbooksInItsRelationshipsAreLinks) {
-  TempFolder folder;
-  const fs::path file = folder / "totals.xlsb";
-  const std::string rels = Rels(
-      "<Relationship Id=\"rId1\" "
-      "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
-      "externalLinkPath\" Target=\"file:///\\\\srv1\\fin\\plan.xlsb\" TargetMode=\"External\"/>");
-  WritePackage(file, {{"[Content_Types].xml", "<Types/>"},
-                      {"xl/externalLinks/externalLink1.bin", std::string("\x01\x02\x03", 3)},
-                      {"xl/externalLinks/_rels/externalLink1.bin.rels", rels}});
-  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"\\\\srv1\\fin\\plan.xlsb"});
-  ASSERT_EQ(SetFirstLink(file, u"\\\\srv2\\fin\\plan.xlsb"), 0);
-  EXPECT_EQ(LinkPaths(file), std::vector<std::u16string>{u"\\\\srv2\\fin\\plan.xlsb"});
-}
+INSTANTIATE_TEST_SUITE_P(
+    BinaryWorkbook, RepointedPackage,
+    ::testing::Values(PackageCase{
+        "ExternalWorkbookRelationship",
+        "totals.xlsb",
+        {{"[Content_Types].xml", "<Types/>"},
+         {"xl/externalLinks/externalLink1.bin", std::string("\x01\x02\x03", 3)},
+         {"xl/externalLinks/_rels/externalLink1.bin.rels",
+          Rels("<Relationship Id=\"rId1\" "
+               "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+               "externalLinkPath\" Target=\"file:///\\\\srv1\\fin\\plan.xlsb\" "
+               "TargetMode=\"External\"/>")}},
+        {u"\\\\srv1\\fin\\plan.xlsb"},
+        u"\\\\srv2\\fin\\plan.xlsb",
+        {{"srv1", "srv2"}}}),
+    CaseName);
 
 }  // namespace
 }  // namespace quavelle::docserver::testing

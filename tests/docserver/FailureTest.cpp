@@ -8,6 +8,7 @@
 
 #include "PackageFixture.h"
 #include "Unprivileged.h"
+#include "ZipLayout.h"
 #include "services/docserver/BuiltinDocumentServer.h"
 #include "services/docserver/DocServerErrors.h"
 

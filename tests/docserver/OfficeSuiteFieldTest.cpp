@@ -2,25 +2,16 @@
 // it converts a flat text document whose fields name files to a
 // word-processing package, the server re-points them, and the suite reads
 // the package back with the new paths.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 
+#include "OfficeSuite.h"
 #include "PackageFixture.h"
 #include "services/docserver/BuiltinDocumentServer.h"
 
 namespace quavelle::docserver::testing {
 namespace {
-
-// Saves file references as absolute URLs, so that links to other drives stay put.
-const char kProfile[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
-<item oor:path="/org.openoffice.Office.Common/Save/URL"><prop oor:name="FileSystem" oor:op="fuse"><value>false</value></prop></item>
-</oor:items>
-)";
 
 // Fields the suite keeps as Word field codes, and a hyperlink it writes as one.
 const char kFields[] = R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -32,40 +23,7 @@ const char kFields[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </office:text></office:body></office:document>
 )";
 
-class OfficeSuite {
- public:
-  explicit OfficeSuite(const fs::path& work) : work_(work) {
-    fs::create_directories(work / "profile/user");
-    fs::create_directories(work / "home");
-    std::ofstream(work / "profile/user/registrymodifications.xcu") << kProfile;
-  }
-  // Converts the inputs to format in outDir, in one start of the suite; the
-  // converted files' paths.
-  std::vector<fs::path> Convert(const std::vector<fs::path>& inputs, const std::string& format,
-                                const fs::path& outDir) {
-    fs::create_directories(outDir);
-    std::string command = "HOME=" + (work_ / "home").string() +
-                          " soffice --headless --norestore --nolockcheck "
-                          "-env:UserInstallation=file://" +
-                          (work_ / "profile").string() + " --convert-to " + format + " --outdir " +
-                          outDir.string();
-    for (const fs::path& input : inputs) command += " " + input.string();
-    command += " </dev/null >" + (work_ / "convert.log").string() + " 2>&1";
-    const int status = std::system(command.c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadBytes(work_ / "convert.log");
-    std::vector<fs::path> out;
-    for (const fs::path& input : inputs) {
-      out.push_back(outDir / input.stem().concat("." + format));
-      EXPECT_TRUE(fs::exists(out.back())) << ReadBytes(work_ / "convert.log");
-    }
-    return out;
-  }
-
- private:
-  fs::path work_;
-};
-
-bool HaveOfficeSuite() { return std::system("command -v soffice >/dev/null 2>&1") == 0; }
+using quavelle::testing::OfficeSuite;
 
 const std::vector<std::u16string> kBefore = {u"C:\\Data\\plan.xlsx", u"C:\\Data\\chapter one.docx",
                                              u"\\\\srv1\\proj\\libro.xlsx"};
@@ -111,7 +69,7 @@ std::vector<Entry> SplitOverRuns(const fs::path& docx) {
 }
 
 TEST(OfficeSuiteFields, WrittenBySuiteWholeOrSplitAreRepointedAndReadBackBySuite) {
-  if (!HaveOfficeSuite()) GTEST_SKIP() << "soffice is not installed";
+  if (!OfficeSuite::Installed()) GTEST_SKIP() << "soffice is not installed";
   TempFolder work;
   OfficeSuite suite(work.path());
   std::ofstream(work / "fields.fodt") << kFields;
@@ -147,7 +105,7 @@ const char kDdeSheet[] = R"xml(<?xml version="1.0" encoding="UTF-8"?>
 )xml";
 
 TEST(OfficeSuiteDde, LinksAndFormulaOnlyWorkbooksAreRepointedAndReadBackBySuite) {
-  if (!HaveOfficeSuite()) GTEST_SKIP() << "soffice is not installed";
+  if (!OfficeSuite::Installed()) GTEST_SKIP() << "soffice is not installed";
   TempFolder work;
   OfficeSuite suite(work.path());
   std::ofstream(work / "dde.fodt") << kDdeText;

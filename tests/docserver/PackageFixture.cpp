@@ -117,43 +117,6 @@ std::vector<Entry> LinkedWord() {
       {{"word/_rels/document.xml.rels", Rels(Hyperlink("rId1", "C:\\Data\\plan.xlsx"))}});
 }
 
-namespace {
-
-std::uint32_t Little(const std::string& bytes, std::size_t at, int size) {
-  std::uint32_t v = 0;
-  for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes.at(at + i));
-  return v;
-}
-
-// Offsets of the named entry's central directory record and local header.
-std::pair<std::size_t, std::size_t> EntryHeaders(const std::string& bytes,
-                                                 const std::string& name) {
-  for (std::size_t at = bytes.find("PK\1\2"); at != std::string::npos;
-       at = bytes.find("PK\1\2", at + 1)) {
-    if (bytes.compare(at + 46, Little(bytes, at + 28, 2), name) == 0)
-      return {at, Little(bytes, at + 42, 4)};
-  }
-  throw std::runtime_error("no entry " + name);
-}
-
-}  // namespace
-
-std::uint32_t EntryField(const std::string& bytes, const std::string& name, std::size_t centralAt,
-                         std::size_t localAt) {
-  const auto [central, local] = EntryHeaders(bytes, name);
-  EXPECT_EQ(Little(bytes, central + centralAt, 4), Little(bytes, local + localAt, 4)) << name;
-  return Little(bytes, central + centralAt, 4);
-}
-
-std::string WithEntryField(std::string bytes, const std::string& name, std::size_t centralAt,
-                           std::size_t localAt, std::uint32_t value) {
-  const auto [central, local] = EntryHeaders(bytes, name);
-  for (std::size_t at : {central + centralAt, local + localAt}) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-  }
-  return bytes;
-}
-
 std::u16string U16(const std::string& utf8) { return FromUtf8(std::string_view(utf8)); }
 
 std::vector<std::u16string> LinkPaths(Document& document) {
@@ -184,21 +147,22 @@ void SetPathAt(Document& document, std::size_t index, const std::u16string& path
   links.Finish();
 }
 
-std::int32_t ErrorNumber(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const ServiceError& error) {
-    return error.number();
-  }
-  return 0;
-}
-
 std::int32_t SetFirstLink(const fs::path& file, const std::u16string& path) {
   auto server = CreateBuiltinDocumentServer();
   return ErrorNumber([&] {
     auto document = server->Open(U16(file.string()));
     SetPathAt(*document, 0, path);
   });
+}
+
+std::string Edited(std::string text, const Edits& edits) {
+  for (const auto& [from, with] : edits) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + with.size())) {
+      text.replace(at, from.size(), with);
+    }
+  }
+  return text;
 }
 
 }  // namespace quavelle::docserver::testing

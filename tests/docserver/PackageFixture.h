@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "CaughtError.h"
 #include "TempFolder.h"
 #include "services/DocumentServer.h"
 
@@ -30,6 +33,8 @@ struct RawEntry {
   bool operator==(const RawEntry&) const = default;
 };
 
+using quavelle::testing::ErrorNumber;
+using quavelle::testing::FailsNaming;
 using quavelle::testing::TempFolder;
 
 void WritePackage(const fs::path& file, const std::vector<Entry>& entries);
@@ -48,17 +53,6 @@ std::vector<Entry> DocxWith(std::vector<Entry> extra);
 std::vector<Entry> OdtWith(std::vector<Entry> extra);
 // A word-processing package whose document links to C:\\Data\\plan.xlsx.
 std::vector<Entry> LinkedWord();
-
-// A 32-bit field of the named entry in a package's bytes, at centralAt in its
-// central directory record and at localAt in its local header: read (the two
-// must agree) or set in both.
-std::uint32_t EntryField(const std::string& bytes, const std::string& name, std::size_t centralAt,
-                         std::size_t localAt);
-std::string WithEntryField(std::string bytes, const std::string& name, std::size_t centralAt,
-                           std::size_t localAt, std::uint32_t value);
-inline constexpr std::size_t kCentralCrc = 16, kLocalCrc = 14;
-inline constexpr std::size_t kCentralSize = 24, kLocalSize = 22;
-inline constexpr std::size_t kCentralDosTime = 12, kLocalDosTime = 10;  // time, then date
 
 std::u16string U16(const std::string& utf8);
 // Every link's AbsolutePath, first to last.
@@ -79,9 +73,26 @@ class EnumeratedLinks {
 };
 // Re-points link index of a fresh enumeration and ends it.
 void SetPathAt(Document& document, std::size_t index, const std::u16string& path);
-// The ServiceError number that call throws, or 0 when it does not throw.
-std::int32_t ErrorNumber(const std::function<void()>& call);
 // Opens the file and re-points its first link; the error number or 0.
 std::int32_t SetFirstLink(const fs::path& file, const std::u16string& path);
+
+using Edits = std::vector<std::pair<std::string, std::string>>;
+// text with every occurrence of each edit's first string replaced by its second.
+std::string Edited(std::string text, const Edits& edits);
+
+// A package whose first link is re-pointed: the links it lists before, and
+// every part afterwards is as it was but for the edits (each must apply).
+struct PackageCase {
+  std::string name;
+  std::string fileName;  // its extension picks the format
+  std::vector<Entry> package;
+  std::vector<std::u16string> links;  // none: nothing to re-point
+  std::u16string newPath;
+  Edits edits;
+  std::vector<std::u16string> after = {};  // empty: links with the first one moved
+};
+void PrintTo(const PackageCase& c, std::ostream* os);
+class RepointedPackage : public ::testing::TestWithParam<PackageCase> {};
+std::string CaseName(const ::testing::TestParamInfo<PackageCase>& info);
 
 }  // namespace quavelle::docserver::testing

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "PackageFixture.h"
+#include "ZipLayout.h"
 #include "services/docserver/BuiltinDocumentServer.h"
 #include "services/docserver/ProcessTuning.h"
 
@@ -55,19 +56,21 @@ TEST(Rewrite, ChangesOnlyThatLinkKeepsItsFormEscapesMarkupAndCopiesOtherEntriesR
   }
 }
 
-TEST(Rewrite, KeepsADoctypeThatOnlyNamesItsDtdByteForByte) {
-  TempFolder folder;
-  const fs::path file = folder / "formula.odt";
-  const std::string head =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE math:math PUBLIC \"-//OpenOffice.org//"
-      "DTD Modified W3C MathML 1.01//EN\" \"math.dtd\">\n<math:math "
-      "xmlns:math=\"http://www.w3.org/1998/Math/MathML\" "
-      "xmlns:xlink=\"http://www.w3.org/1999/xlink\"><math:mi xlink:href=\"";
-  const std::string tail = "\">x</math:mi></math:math>";
-  WritePackage(file, OdtWith({{"content.xml", head + "file:///C:/Data/a.odt" + tail}}));
-  EXPECT_EQ(SetFirstLink(file, u"D:\\Data\\a.odt"), 0);
-  EXPECT_EQ(ReadEntries(file, false).at(2).bytes, head + "file:///D:/Data/a.odt" + tail);
-}
+const std::string kMathDoctype =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE math:math PUBLIC \"-//OpenOffice.org//"
+    "DTD Modified W3C MathML 1.01//EN\" \"math.dtd\">\n<math:math "
+    "xmlns:math=\"http://www.w3.org/1998/Math/MathML\" "
+    "xmlns:xlink=\"http://www.w3.org/1999/xlink\"><math:mi xlink:href=\"file:///C:/Data/a.odt\">"
+    "x</math:mi></math:math>";
+
+INSTANTIATE_TEST_SUITE_P(Rewrite, RepointedPackage,
+                         ::testing::Values(PackageCase{"KeepsADoctypeThatOnlyNamesItsDtd",
+                                                       "formula.odt",
+                                                       OdtWith({{"content.xml", kMathDoctype}}),
+                                                       {u"C:\\Data\\a.odt"},
+                                                       u"D:\\Data\\a.odt",
+                                                       {{"file:///C:", "file:///D:"}}}),
+                         CaseName);
 
 TEST(Rewrite, KeepsEveryEntrysTimestampEvenInTheHourDaylightSavingSkips) {
   // The program runs tuned; the zone is one a user might have.

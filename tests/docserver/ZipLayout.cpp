@@ -1,5 +1,7 @@
 #include "ZipLayout.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -171,6 +173,21 @@ std::string WithRotatedDirectory(const std::string& file) {
   std::string out = file;
   out.replace(layout.centralOffset, central.size(), central);
   return out;
+}
+
+std::uint32_t EntryField(const std::string& bytes, const std::string& name, std::size_t centralAt,
+                         std::size_t localAt) {
+  const LayoutRecord record = ReadLayout(bytes).Record(name);
+  EXPECT_EQ(Le(record.bytes, centralAt, 4), Le(bytes, record.local + localAt, 4)) << name;
+  return static_cast<std::uint32_t>(Le(record.bytes, centralAt, 4));
+}
+
+std::string WithEntryField(std::string bytes, const std::string& name, std::size_t centralAt,
+                           std::size_t localAt, std::uint32_t value) {
+  const LayoutRecord record = ReadLayout(bytes).Record(name);
+  SetLe(bytes, record.at + centralAt, value, 4);
+  SetLe(bytes, record.local + localAt, value, 4);
+  return bytes;
 }
 
 }  // namespace quavelle::docserver::testing

@@ -58,4 +58,15 @@ std::string AsZip64(const std::string& file, bool sizesToo = false);
 // record becomes the last; the data stays where it is.
 std::string WithRotatedDirectory(const std::string& file);
 
+// A 32-bit field of the named entry in a package's bytes, at centralAt in its
+// central directory record and at localAt in its local header: read (the two
+// must agree) or set in both.
+std::uint32_t EntryField(const std::string& bytes, const std::string& name, std::size_t centralAt,
+                         std::size_t localAt);
+std::string WithEntryField(std::string bytes, const std::string& name, std::size_t centralAt,
+                           std::size_t localAt, std::uint32_t value);
+inline constexpr std::size_t kCentralCrc = 16, kLocalCrc = 14;
+inline constexpr std::size_t kCentralSize = 24, kLocalSize = 22;
+inline constexpr std::size_t kCentralDosTime = 12, kLocalDosTime = 10;  // time, then date
+
 }  // namespace quavelle::docserver::testing

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <map>
 
+#include "CaughtError.h"
 #include "TempTree.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
@@ -73,12 +74,9 @@ TEST(GetFolder, ASubfolderJustListedIsTakenAsListed) {
   }
   ASSERT_EQ(handedOut.size(), 2u);
   EXPECT_EQ(SortedPaths(*handedOut.at(tree.Text("sub"))->Files()), Paths{tree.Text("sub/a.doc")});
-  try {
-    SortedPaths(*handedOut.at(tree.Text("gone"))->Files());
-    ADD_FAILURE() << "a file was listed as a folder";
-  } catch (const ServiceError& e) {
-    EXPECT_EQ(e.number(), 76);
-  }
+  EXPECT_EQ(testing::ErrorNumber([&] { SortedPaths(*handedOut.at(tree.Text("gone"))->Files()); }),
+            76)
+      << "a file was listed as a folder";
   // Asked by path again, it is looked up: a file is no folder.
   EXPECT_THROW(fso->GetFolder(tree.Text("gone")), ServiceError);
 }

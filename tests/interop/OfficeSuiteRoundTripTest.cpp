@@ -1,9 +1,7 @@
 // Packages written by a real office suite (run headless) go through the folder
 // walk and the built-in document server, and the suite reads the re-pointed links back.
-#include <sys/wait.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "OfficeSuite.h"
 #include "TempFolder.h"
 #include "core/LinkRetargeting.h"
 #include "core/ResultsList.h"
@@ -39,15 +38,6 @@ std::string ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A profile that saves file references as absolute URLs, so links to other
-// drives stay put.
-const char kProfile[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
-<item oor:path="/org.openoffice.Office.Common/Save/URL"><prop oor:name="FileSystem" oor:op="fuse"><value>false</value></prop></item>
-<item oor:path="/org.openoffice.Office.Common/Save/URL"><prop oor:name="Internet" oor:op="fuse"><value>false</value></prop></item>
-</oor:items>
-)";
-
 const char kWriterSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
 <office:body><office:text>
@@ -71,25 +61,6 @@ const char kCalcSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <table:table table:name="'file:///C:/Data/plan.ods'#Sheet1" table:print="false"><table:table-source xlink:type="simple" xlink:href="file:///C:/Data/plan.ods" table:table-name="Sheet1" table:filter-name="calc8" table:mode="copy-results-only"/><table:table-row><table:table-cell office:value-type="float" office:value="21"><text:p>21</text:p></table:table-cell></table:table-row></table:table>
 </office:spreadsheet></office:body></office:document>
 )";
-
-// One headless start of the suite, with the throw-away profile and home under
-// work, converting every input to outDir/<stem>.<format>.
-void Convert(const fs::path& work, const std::string& format, const fs::path& outDir,
-             const std::vector<fs::path>& inputs) {
-  const fs::path log = work / ("convert-" + format + ".log");
-  std::string command =
-      "HOME=" + (work / "home").string() +
-      " soffice --headless --norestore --nolockcheck -env:UserInstallation=file://" +
-      (work / "profile").string() + " --convert-to " + format + " --outdir " + outDir.string();
-  for (const fs::path& input : inputs) command += " " + input.string();
-  const int status = std::system((command + " </dev/null >" + log.string() + " 2>&1").c_str());
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw std::runtime_error("office suite failed:\n" + ReadFile(log));
-  for (const fs::path& input : inputs) {
-    if (!fs::exists(outDir / input.stem().concat("." + format)))
-      throw std::runtime_error("office suite wrote no " + format + ":\n" + ReadFile(log));
-  }
-}
 
 // The flat file's text with %XX escapes undone, so references read the same
 // however the suite escaped them.
@@ -129,16 +100,14 @@ struct Sample {
 };
 
 TEST(OfficeSuiteRoundTrip, SuiteReadsTheTargetsTheFolderWalkRepointed) {
-  if (std::system("command -v soffice >/dev/null 2>&1") != 0)
+  if (!testing::OfficeSuite::Installed())
     GTEST_SKIP() << "soffice (LibreOffice) is not installed: no round trip possible";
 
   testing::TempFolder work;
+  const testing::OfficeSuite suite(work.path());
   const fs::path src = work.path() / "src", moved = work.path() / "moved",
                  verify = work.path() / "verify";
-  for (const fs::path& dir :
-       {src, moved, verify, work.path() / "home", work.path() / "profile/user"})
-    fs::create_directories(dir);
-  WriteFile(work.path() / "profile/user/registrymodifications.xcu", kProfile);
+  fs::create_directories(src);
 
   const std::vector<std::u16string> writerLinks = {
       FromUtf8(u8"C:\\Data\\Q1 plan ü.odt"), u"\\\\srv1\\proj\\report.odt", u"C:\\Data\\logo.png"};
@@ -158,7 +127,7 @@ TEST(OfficeSuiteRoundTrip, SuiteReadsTheTargetsTheFolderWalkRepointed) {
   for (const Sample& s : samples) {
     const fs::path source = src / fs::path(s.name).replace_extension(s.flat);
     WriteFile(source, s.flat == "fodt" ? kWriterSource : kCalcSource);
-    Convert(work.path(), fs::path(s.name).extension().string().substr(1), moved, {source});
+    suite.Convert({source}, fs::path(s.name).extension().string().substr(1), moved);
   }
 
   // The move, as a user runs it: the drive first, then the server's name.
@@ -186,7 +155,7 @@ TEST(OfficeSuiteRoundTrip, SuiteReadsTheTargetsTheFolderWalkRepointed) {
     std::vector<fs::path> inputs;
     for (const Sample& s : samples)
       if (s.flat == flat) inputs.push_back(moved / s.name);
-    Convert(work.path(), flat, verify, inputs);
+    suite.Convert(inputs, flat, verify);
   }
   for (const Sample& s : samples) {
     SCOPED_TRACE(s.name);

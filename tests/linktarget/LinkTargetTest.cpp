@@ -37,18 +37,11 @@ constexpr auto kRel = TargetForm::RelativePath;
 constexpr std::nullopt_t kNoLink = std::nullopt;
 
 struct ReadCase {
-  ReadCase(TargetContext c, std::u16string s, std::optional<std::u16string> path,
-           TargetForm f = kUrl, std::u16string suf = u"")
-      : context(std::move(c)),
-        stored(std::move(s)),
-        absolutePath(std::move(path)),
-        form(f),
-        suffix(std::move(suf)) {}
   TargetContext context;
   std::u16string stored;
   std::optional<std::u16string> absolutePath;  // nullopt: not a link
-  TargetForm form;
-  std::u16string suffix;
+  TargetForm form = kUrl;
+  std::u16string suffix = u"";
 };
 
 void PrintTo(const ReadCase& c, std::ostream* os) { *os << Show(c.stored); }

@@ -8,26 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "PdfObjects.h"
 #include "TempFolder.h"
 #include "services/docserver/DocumentContent.h"
 #include "services/docserver/DocumentFile.h"
 
-// Test helpers: small PDFs written from their objects as text, the content
-// loaded from a real file, and the independent tools that read the results.
+// Test helpers: the content loaded from a real file, and the independent
+// tools that read the results.
 namespace quavelle::docserver::testing {
 
 namespace fs = std::filesystem;
 using quavelle::testing::TempFolder;
-
-// A PDF with objects numbered from 1 in the order given, a cross-reference
-// table with their offsets and a trailer whose /Root is object 1.
-std::string PdfFromObjects(const std::vector<std::string>& objects);
-// A one-page PDF: catalog entries, the page's /Annots array content, and more
-// objects numbered from 4 (1 catalog, 2 page tree, 3 page).
-std::string OnePagePdf(const std::string& catalogExtra, const std::string& annots,
-                       const std::vector<std::string>& more = {});
-// A link annotation whose action is the given dictionary.
-std::string LinkAnnotation(const std::string& action);
 
 void WriteBytes(const fs::path& file, const std::string& bytes);
 std::string ReadBytes(const fs::path& file);

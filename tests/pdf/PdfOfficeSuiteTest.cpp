@@ -1,19 +1,19 @@
 // PDFs that an office suite exports (run headless) from a text document with
 // file links: as URI actions, and as launch and remote go-to actions when it
 // is told that a PDF viewer opens them.
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "OfficeSuite.h"
 #include "PdfFixture.h"
 #include "services/Text.h"
 
 namespace quavelle::docserver::testing {
 namespace {
+
+using quavelle::testing::OfficeSuite;
 
 const char kSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
@@ -33,23 +33,8 @@ struct Export {
   bool uriActions;                    // pdfinfo -url lists them
 };
 
-// One headless start of the suite with a throw-away profile under work.
-void ExportPdf(const fs::path& work, const Export& e, const fs::path& source,
-               const fs::path& outDir) {
-  const fs::path log = work / (std::string(e.name) + ".log");
-  const std::string command =
-      "HOME=" + Quoted(work / "home") +
-      " soffice --headless --norestore --nolockcheck -env:UserInstallation=file://" +
-      (work / "profile").string() + " --convert-to 'pdf:writer_pdf_Export:" + e.filterOptions +
-      "' --outdir " + Quoted(outDir) + " " + Quoted(source) + " </dev/null >" + Quoted(log) +
-      " 2>&1";
-  const int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadBytes(log);
-  ASSERT_TRUE(fs::exists(outDir / "links.pdf")) << ReadBytes(log);
-}
-
 TEST(PdfOfficeSuite, ExportedFileLinksAreRepointedAndReadBack) {
-  if (!HaveCommand("soffice")) GTEST_SKIP() << "soffice is not installed: no exported PDFs";
+  if (!OfficeSuite::Installed()) GTEST_SKIP() << "soffice is not installed: no exported PDFs";
   const Export exports[] = {
       {"uri",
        R"({"ExportLinksRelativeFsys":{"type":"boolean","value":"false"}})",
@@ -65,14 +50,17 @@ TEST(PdfOfficeSuite, ExportedFileLinksAreRepointedAndReadBack) {
        false},
   };
   TempFolder work;
-  fs::create_directories(work / "home");
+  const OfficeSuite suite(work.path());
   const fs::path source = work / "links.fodt";
   WriteBytes(source, kSource);
   for (const Export& e : exports) {
     SCOPED_TRACE(e.name);
-    const fs::path outDir = work / e.name;
-    ASSERT_NO_FATAL_FAILURE(ExportPdf(work.path(), e, source, outDir));
-    const fs::path original = outDir / "links.pdf", updated = outDir / "moved.pdf";
+    const fs::path original =
+        suite
+            .Convert({source}, std::string("pdf:writer_pdf_Export:") + e.filterOptions,
+                     work / e.name)
+            .at(0);
+    const fs::path updated = work / e.name / "moved.pdf";
 
     // The move the folder walk makes: drive C: to D:, server srv1 to srv2.
     LoadedPdf pdf = LoadPdf(original);

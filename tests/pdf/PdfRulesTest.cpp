@@ -139,13 +139,6 @@ TEST(PdfText, DecodesEachEncodingAndWritesTextBackInIt) {
   }
 }
 
-TEST(PdfText, TextThePdfEncodingLacksIsWrittenAsUtf16) {
-  const std::u16string text = FromUtf8(u8"/D/计划.docx");
-  const std::string bytes = EncodePdfText(text, PdfTextEncoding::PdfDoc);
-  ASSERT_TRUE(bytes.starts_with("\xFE\xFF"));
-  EXPECT_EQ(DecodePdfText(bytes).text, text);
-}
-
 TEST(PdfUpdate, FindsTheLastStartXref) {
   const std::pair<std::string, std::optional<std::uint64_t>> cases[] = {
       {"trailer\n<<>>\nstartxref\n123\n%%EOF\n", 123},

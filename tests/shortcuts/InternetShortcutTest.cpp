@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "CaughtError.h"
 #include "services/ServiceError.h"
 #include "services/Text.h"
 
 namespace quavelle::docserver {
 namespace {
+
+using quavelle::testing::ErrorNumber;
 
 const std::u16string kDoc = u"/shares/links/plan.url";
 
@@ -130,15 +133,6 @@ INSTANTIATE_TEST_SUITE_P(
                 ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-std::int32_t ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ServiceError& e) {
-    return e.number();
-  }
-  return 0;
-}
-
 TEST(InternetShortcutTest, RefusesWhatCannotBeWritten) {
   const InternetShortcut codePage = InternetShortcut::Parse(
       "[InternetShortcut]\r\nURL=file:///C:/Data/a.pdf\r\nIconFile=C:\\a.ico\r\n", kDoc);
@@ -148,7 +142,8 @@ TEST(InternetShortcutTest, RefusesWhatCannotBeWritten) {
   };
   for (const Refusal& r : {Refusal{1, u"C:\\\u8a08\u753b.ico"}, Refusal{0, u"Data\\a.pdf"},
                            Refusal{0, u"/srv/a.pdf"}, Refusal{1, u"C:\\a\r\nURL=x"}}) {
-    EXPECT_EQ(ErrorOf([&] { codePage.Repointed(r.index, r.newPath); }), 1009) << ToUtf8(r.newPath);
+    EXPECT_EQ(ErrorNumber([&] { codePage.Repointed(r.index, r.newPath); }), 1009)
+        << ToUtf8(r.newPath);
   }
 }
 
@@ -175,7 +170,7 @@ TEST(InternetShortcutTest, Utf7BothWays) {
 TEST(InternetShortcutTest, OddUtf16IsDamaged) {
   std::string bytes = Utf16File(u"[InternetShortcut]\r\nURL=file:///C:/a.pdf\r\n");
   bytes.push_back('\0');
-  EXPECT_EQ(ErrorOf([&] { InternetShortcut::Parse(bytes, kDoc); }), 1003);
+  EXPECT_EQ(ErrorNumber([&] { InternetShortcut::Parse(bytes, kDoc); }), 1003);
 }
 
 }  // namespace
