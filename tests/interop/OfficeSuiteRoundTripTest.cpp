@@ -33,10 +33,7 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   if (!(out << bytes).flush()) throw std::runtime_error("cannot write " + path.string());
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadDecoded;
 
 const char kWriterSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
@@ -61,24 +58,6 @@ const char kCalcSource[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <table:table table:name="'file:///C:/Data/plan.ods'#Sheet1" table:print="false"><table:table-source xlink:type="simple" xlink:href="file:///C:/Data/plan.ods" table:table-name="Sheet1" table:filter-name="calc8" table:mode="copy-results-only"/><table:table-row><table:table-cell office:value-type="float" office:value="21"><text:p>21</text:p></table:table-cell></table:table-row></table:table>
 </office:spreadsheet></office:body></office:document>
 )";
-
-// The flat file's text with %XX escapes undone, so references read the same
-// however the suite escaped them.
-std::string ReadDecoded(const fs::path& path) {
-  const std::string text = ReadFile(path);
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
 
 using Row = std::tuple<std::u16string, std::u16string, std::u16string>;
 

@@ -30,12 +30,6 @@ std::string ReadFile(const fs::path& path) {
 namespace {
 
 // Saves file references as absolute URLs, so links to other drives stay put.
-const char kProfile[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
-<item oor:path="/org.openoffice.Office.Common/Save/URL"><prop oor:name="FileSystem" oor:op="fuse"><value>false</value></prop></item>
-<item oor:path="/org.openoffice.Office.Common/Save/URL"><prop oor:name="Internet" oor:op="fuse"><value>false</value></prop></item>
-</oor:items>
-)";
 
 void Run(const std::string& command, const fs::path& log) {
   const int status = std::system((command + " </dev/null >" + log.string() + " 2>&1").c_str());
@@ -54,20 +48,7 @@ with olefile.OleFileIO(sys.argv[1]) as f:
 
 void Convert(const fs::path& work, const std::string& format, const fs::path& outDir,
              const std::vector<fs::path>& inputs) {
-  fs::create_directories(work / "profile/user");
-  fs::create_directories(work / "home");
-  WriteFile(work / "profile/user/registrymodifications.xcu", kProfile);
-  std::string command =
-      "HOME=" + (work / "home").string() +
-      " soffice --headless --norestore --nolockcheck -env:UserInstallation=file://" +
-      (work / "profile").string() + " --convert-to " + format + " --outdir " + outDir.string();
-  for (const fs::path& input : inputs) command += " " + input.string();
-  Run(command, work / "convert.log");
-  for (const fs::path& input : inputs) {
-    if (!fs::exists(outDir / input.stem().concat("." + format)))
-      throw std::runtime_error("office suite wrote no " + format + ":\n" +
-                               ReadFile(work / "convert.log"));
-  }
+  OfficeSuite(work).Convert(inputs, format, outDir);
 }
 
 std::map<std::string, std::string> ReadStreams(const fs::path& path) {
@@ -124,22 +105,6 @@ std::string AsUrl(const std::u16string& path) {
   std::string p = ToUtf8(path);
   for (char& c : p) c = c == '\\' ? '/' : c;
   return p.rfind("//", 0) == 0 ? "file:" + p : "file:///" + p;
-}
-
-std::string ReadDecoded(const fs::path& path) {
-  const std::string text = ReadFile(path);
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
 }
 
 }  // namespace quavelle::testing

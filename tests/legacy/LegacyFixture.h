@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "OfficeSuite.h"
 #include "services/docserver/DocumentContent.h"
 #include "services/docserver/DocumentFile.h"
 
@@ -43,8 +44,5 @@ void Rewrite(const std::filesystem::path& source, const std::filesystem::path& t
 
 // How the office suite writes a Windows path as a URL.
 std::string AsUrl(const std::u16string& path);
-
-// A flat file's text with %XX escapes undone.
-std::string ReadDecoded(const std::filesystem::path& path);
 
 }  // namespace quavelle::testing

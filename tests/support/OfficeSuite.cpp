@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -48,6 +49,23 @@ std::vector<fs::path> OfficeSuite::Convert(const std::vector<fs::path>& inputs,
       std::ifstream in(log);
       throw std::runtime_error("the office suite wrote no " + out.back().string() + ":\n" +
                                std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+  }
+  return out;
+}
+
+std::string ReadDecoded(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
     }
   }
   return out;

@@ -24,4 +24,8 @@ class OfficeSuite {
   std::filesystem::path work_;
 };
 
+// The text of a flat file the suite wrote, with %XX escapes undone, so that
+// references read the same however the suite escaped them.
+std::string ReadDecoded(const std::filesystem::path& path);
+
 }  // namespace quavelle::testing
