@@ -2,9 +2,6 @@
 // path looked for), against cat of the same files. The office suite writes
 // a few base files of different sizes once; the set is made of hard links to
 // them (--copies makes real copies), so both sides read the same cached bytes.
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -24,8 +21,6 @@
 #include "services/docserver/LegacyContent.h"
 #include "services/docserver/ProcessTuning.h"
 
-extern char** environ;
-
 namespace quavelle::bench {
 namespace {
 
@@ -40,17 +35,7 @@ struct Options {
   bool keep = false;  // leave the files for a profiler
 };
 
-void Run(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-    throw std::runtime_error("cannot start " + args[0]);
-  int status = 0;
-  if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw std::runtime_error(args[0] + " failed");
-}
+void Run(const std::vector<std::string>& args) { Spawn(args); }
 
 std::string Rows(const char* sheet, int rows) {
   std::string out = std::string("<table:table table:name=\"") + sheet + "\">";
