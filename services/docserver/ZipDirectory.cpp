@@ -176,6 +176,21 @@ ZipDirectory ReadZipDirectory(int fd, std::uint64_t size, const std::u16string& 
   dir.centralOffset = place.offset;
   dir.central = ReadRange(fd, place.offset, place.size, path);
   if (dir.central.size() != place.size) throw Damaged(path, u"shorter than its size");
+  const std::uint64_t centralEnd = place.offset + place.size;
+  if (place.limit > centralEnd) {
+    dir.afterCentral = ReadRange(fd, centralEnd, place.limit - centralEnd, path);
+    if (dir.afterCentral.size() != place.limit - centralEnd)
+      throw Damaged(path, u"shorter than its size");
+  }
+  if (!dir.zip64Record.empty()) {
+    const std::uint64_t recordEnd = place.limit + dir.zip64Record.size();
+    const std::uint64_t locatorAt = dir.endRecordAt - kZip64LocatorSize;
+    if (locatorAt > recordEnd) {
+      dir.afterZip64Record = ReadRange(fd, recordEnd, locatorAt - recordEnd, path);
+      if (dir.afterZip64Record.size() != locatorAt - recordEnd)
+        throw Damaged(path, u"shorter than its size");
+    }
+  }
   dir.entries.reserve(static_cast<std::size_t>(place.entries));
   std::size_t at = 0;
   for (std::uint64_t i = 0; i < place.entries; ++i) {

@@ -68,7 +68,11 @@ struct ZipDirectory {
   std::uint64_t firstLocal = 0;        // the bytes before it are a prefix, kept as they are
   std::string zip64Record;             // with its extensible data; empty when there is none
   std::string zip64Locator;            // empty when there is none
-  std::string endRecord;               // without the comment
+  // Bytes some writers leave after the directory, and after the zip64
+  // record, kept as they are.
+  std::string afterCentral;
+  std::string afterZip64Record;
+  std::string endRecord;  // without the comment
   std::uint64_t endRecordAt = 0;
 
   std::string_view Record(std::size_t i) const {

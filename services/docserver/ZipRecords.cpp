@@ -117,7 +117,7 @@ std::string RewrittenCentralRecord(const ZipDirectory& dir, std::size_t index, s
 
 std::string EndRecords(const ZipDirectory& dir, std::uint64_t centralAt,
                        std::uint64_t centralSize) {
-  std::string out;
+  std::string out = dir.afterCentral;
   const std::uint64_t count = dir.entries.size();
   if (!dir.zip64Record.empty() || count >= kAllOnes16 || centralSize >= kAllOnes32 ||
       centralAt >= kAllOnes32) {
@@ -143,8 +143,9 @@ std::string EndRecords(const ZipDirectory& dir, std::uint64_t centralAt,
       AppendLe(locator, 0, 8);  // its offset, below
       AppendLe(locator, 1, 4);  // disks
     }
-    StoreLe(locator, 8, centralAt + centralSize, 8);
+    StoreLe(locator, 8, centralAt + centralSize + dir.afterCentral.size(), 8);
     out += record;
+    if (!dir.zip64Record.empty()) out += dir.afterZip64Record;
     out += locator;
   }
   std::string end = dir.endRecord;

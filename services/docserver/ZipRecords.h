@@ -33,9 +33,10 @@ std::string RewrittenCentralRecord(const ZipDirectory& dir, std::size_t index, s
                                    const std::optional<NewEntryData>& data,
                                    const std::u16string& path);
 
-// The zip64 end record and locator, when the package had them or now needs
-// them, and the end record, for a directory of centralSize bytes at
-// centralAt. The archive comment follows them.
+// What follows a directory of centralSize bytes at centralAt: the bytes the
+// package had after its directory, the zip64 end record and locator when the
+// package had them or now needs them, and the end record. The archive
+// comment follows them.
 std::string EndRecords(const ZipDirectory& dir, std::uint64_t centralAt, std::uint64_t centralSize);
 
 }  // namespace quavelle::docserver

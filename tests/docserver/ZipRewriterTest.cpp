@@ -485,6 +485,45 @@ TEST_P(ZipRewriteDamage, IsRefusedAsDamaged) {
 INSTANTIATE_TEST_SUITE_P(Directories, ZipRewriteDamage, ::testing::ValuesIn(Damages()),
                          [](const auto& info) { return info.param.name; });
 
+// Bytes some writers leave after the directory stay where they were: dropped,
+// the directory's last bytes could be read as a zip64 locator.
+TEST(ZipRewrite, KeepsTheBytesAfterTheDirectoryAndAfterTheZip64Record) {
+  const std::string junk = "PK\6\7 left here";
+  struct Case {
+    const char* name;
+    std::function<std::string(const std::string&)> make;
+    std::size_t junkBeforeEnd;  // how far before the end record the junk ends
+  };
+  const std::vector<Case> cases = {
+      {"after the directory",
+       [&](const std::string& b) {
+         return b.substr(0, b.size() - 22) + junk + b.substr(b.size() - 22);
+       },
+       0},
+      {"after the zip64 record",
+       [&](const std::string& b) {
+         const std::string z = AsZip64(b);
+         return z.substr(0, z.size() - 42) + junk + z.substr(z.size() - 42);
+       },
+       20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    const fs::path in = folder / "in.odt";
+    WriteFile(in, c.make(ReadBytes(ZipToolPackage(folder))));
+    const fs::path out = folder / "out.odt";
+    ASSERT_NO_THROW(Rewrite(in, NewParts(in, {"content.xml"}), out));
+    const std::string bytes = ReadBytes(out);
+    const std::size_t end = bytes.size() - 22;
+    EXPECT_EQ(bytes.substr(end - c.junkBeforeEnd - junk.size(), junk.size()), junk);
+    EXPECT_NO_THROW(ReadLayout(bytes));
+    // Another reader finds no more fault in it than in the original.
+    EXPECT_EQ(Shell("unzip -tq " + Quoted(out) + " >/dev/null 2>&1"),
+              Shell("unzip -tq " + Quoted(in) + " >/dev/null 2>&1"));
+  }
+}
+
 TEST(ZipRewrite, RefusesAPartNumberItDoesNotHave) {
   TempFolder folder;
   const fs::path package = LibzipPackage(folder);
