@@ -39,7 +39,8 @@ class DocumentContent {
   virtual bool HasChanges() const = 0;
 
   // Writes the whole new file, with every remembered re-pointing, to outFd
-  // (empty, at offset 0), reading the original through the loaded file.
+  // (empty, at offset 0, open for reading too: a kind may read back what it
+  // wrote), reading the original through the loaded file.
   virtual void WriteChanged(int outFd, const FaultHook& faultHook) = 0;
 
   // The new file is in place; its content is what the links now say.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <memory>
 #include <optional>
 
@@ -244,6 +245,30 @@ void ZipArchive::WriteReplacingEntries(const std::map<std::uint64_t, std::string
                            u"': damaged package (its directory can be read in two ways)");
   }
   WritePackageReplacing(directory, fd, size, replacements, outFd, faultHook, impl_->path);
+
+  // What was written must read as the same package: a zip reader cannot tell
+  // every byte's meaning, and a document is never replaced by one it cannot read.
+  const off_t written = ::lseek(outFd, 0, SEEK_END);
+  if (written < 0) throw ErrnoError(errno, u"Cannot write", impl_->path);
+  bool same = false;
+  try {
+    const ZipDirectory now =
+        ReadZipDirectory(outFd, static_cast<std::uint64_t>(written), impl_->path);
+    same = now.entries.size() == directory.entries.size();
+    for (std::size_t i = 0; same && i < now.entries.size(); ++i)
+      same = now.Name(i) == directory.Name(i);
+  } catch (const ServiceError& unreadable) {
+    throw ServiceError(error_number::kDamagedPackage,
+                       u"Cannot write '" + impl_->path +
+                           u"': the rewritten package does not read again (" +
+                           unreadable.description() + u"); the document is left as it was");
+  }
+  if (!same) {
+    throw ServiceError(error_number::kDamagedPackage,
+                       u"Cannot write '" + impl_->path +
+                           u"': the rewritten package reads with other parts; the document is "
+                           u"left as it was");
+  }
 }
 
 }  // namespace quavelle::docserver
