@@ -119,7 +119,6 @@ int SetExtendedAttributes(const ExtendedAttributes& attributes, int to) {
 // writes in many small steps, and some clients ask for the file's
 // attributes again before every write.
 constexpr std::uint64_t kMostStaged = std::uint64_t{32} << 20;
-constexpr std::size_t kStagedStep = std::size_t{8} << 20;
 
 void WriteStaged(int fd, const std::function<void(int fd)>& write,
                  const std::u16string& displayPath) {
@@ -131,12 +130,7 @@ void WriteStaged(int fd, const std::function<void(int fd)>& write,
   write(staged.get());
   const off_t size = ::lseek(staged.get(), 0, SEEK_END);
   if (size < 0) throw ErrnoError(errno, u"Cannot write", displayPath);
-  for (std::uint64_t at = 0; at < static_cast<std::uint64_t>(size);) {
-    const std::string step = ReadRange(staged.get(), at, kStagedStep, displayPath);
-    if (step.empty()) throw ErrnoError(EIO, u"Cannot write", displayPath);
-    WriteAll(fd, step, nullptr, displayPath);
-    at += step.size();
-  }
+  CopyRange(staged.get(), 0, static_cast<std::uint64_t>(size), fd, nullptr, displayPath);
 }
 
 // Owner first: changing it clears set-id bits that the mode then restores.
